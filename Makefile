@@ -1,0 +1,39 @@
+# make demo: install what is missing, build, ask the built-in machine.
+# make test: install what is missing, build both platforms, run every test.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+DEBS := cmake make g++ nlohmann-json3-dev libcli11-dev googletest libgtest-dev libbenchmark-dev \
+        g++-mingw-w64-i686-posix wine wine32
+QFCHECK := build/linux/tools/qfcheck/qfcheck
+
+.PHONY: demo test deps build-linux build-windows test-linux test-windows clean
+
+demo: deps build-linux
+	$(QFCHECK) call fnQuillFrameInstallerTools --then DriveFreeSpace::GetPhysicalBootDrive
+
+test: deps build-linux build-windows test-linux test-windows
+
+deps:
+	@missing=""; for p in $(DEBS); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+build-linux:
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux -j $(JOBS)
+
+build-windows:
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+test-linux: build-linux
+	ctest --preset linux -j $(JOBS)
+
+test-windows: build-windows
+	ctest --preset windows
+
+clean:
+	rm -rf build

@@ -1,0 +1,185 @@
+// Exported surface of QuillFrame-Installer-Tools. The installer allocates
+// these objects in its own storage, so every class keeps exactly its data
+// members, in this order, with no base class and no virtual functions.
+#pragma once
+
+#include <stddef.h>
+
+#include "qf_types.h"
+
+#if defined(_WIN32)
+#  if defined(QF_INSTALLER_TOOLS_BUILD)
+#    define QFTOOLS_API __declspec(dllexport)
+#  else
+#    define QFTOOLS_API __declspec(dllimport)
+#  endif
+#else
+#  define QFTOOLS_API __attribute__((visibility("default")))
+#endif
+
+namespace qf { struct ExportAccess; }  // reaches the private exported members (tests, qfcheck)
+
+extern QFTOOLS_API int nQuillFrameInstallerTools;
+QFTOOLS_API int fnQuillFrameInstallerTools(void);
+
+class QFTOOLS_API CQuillFrameInstallerTools {
+public:
+    CQuillFrameInstallerTools();
+    CQuillFrameInstallerTools& operator=(const CQuillFrameInstallerTools&);
+};
+
+class QFTOOLS_API CWMIProperty {
+public:
+    CWMIProperty();
+    ~CWMIProperty();
+    CWMIProperty& operator=(const CWMIProperty&);
+
+    bool GetWMIProperty(const QF_WCHAR* className, const QF_WCHAR* propertyName, QF_WCHAR* result);
+};
+
+// Classes with a flag and a code, cleared by their constructor.
+#define QF_FLAG_CODE_CLASS_BODY(Name)   \
+public:                                 \
+    Name();                             \
+    ~Name();                            \
+    Name& operator=(const Name&);       \
+    bool Flag;                          \
+    uint32_t Code;
+
+class QFTOOLS_API MBR {
+    QF_FLAG_CODE_CLASS_BODY(MBR)
+};
+
+class QFTOOLS_API ProcessorVT {
+    QF_FLAG_CODE_CLASS_BODY(ProcessorVT)
+};
+
+// Classes with a flag, a code and a word the constructor leaves unset.
+#define QF_FLAG_CODE_WORD_CLASS_BODY(Name) \
+    QF_FLAG_CODE_CLASS_BODY(Name)          \
+    uint32_t Word;
+
+class QFTOOLS_API DriveInterface {
+    QF_FLAG_CODE_WORD_CLASS_BODY(DriveInterface)
+};
+class QFTOOLS_API QuillFrameInstalled {
+    QF_FLAG_CODE_WORD_CLASS_BODY(QuillFrameInstalled)
+};
+class QFTOOLS_API QuillFrameRunning {
+    QF_FLAG_CODE_WORD_CLASS_BODY(QuillFrameRunning)
+};
+class QFTOOLS_API RequiredMemory {
+    QF_FLAG_CODE_WORD_CLASS_BODY(RequiredMemory)
+};
+class QFTOOLS_API VTEnabled {
+    QF_FLAG_CODE_WORD_CLASS_BODY(VTEnabled)
+};
+class QFTOOLS_API VistaRequirements {
+    QF_FLAG_CODE_WORD_CLASS_BODY(VistaRequirements)
+};
+
+// Classes with three words that nothing sets or reads.
+#define QF_THREE_WORD_CLASS_BODY(Name) \
+public:                                \
+    Name();                            \
+    ~Name();                           \
+    Name& operator=(const Name&);      \
+    uint32_t Word1;                    \
+    uint32_t Word2;                    \
+    uint32_t Word3;
+
+class QFTOOLS_API CBitlocker {
+    QF_THREE_WORD_CLASS_BODY(CBitlocker)
+};
+class QFTOOLS_API CPUProperties {
+    QF_THREE_WORD_CLASS_BODY(CPUProperties)
+};
+class QFTOOLS_API CheckNotAlreadyVirtualized {
+    QF_THREE_WORD_CLASS_BODY(CheckNotAlreadyVirtualized)
+};
+class QFTOOLS_API EnumeratePCIDevices {
+    QF_THREE_WORD_CLASS_BODY(EnumeratePCIDevices)
+};
+
+// One slot of the boot disk's partition table. Sectors are 512 bytes.
+struct PartitionTableEntry {
+    QF_DWORD PartitionNumber;        // the slot's own index, 0-3
+    QF_DWORD PartitionStyle;         // 0 MBR, 1 GPT, 2 raw
+    QF_DWORD PartitionType;          // MBR type byte; 0: empty slot
+    QF_WCHAR LogicalDrive;           // 'A'-'Z', or 0
+    alignas(8) int64_t StartingSector;
+    alignas(8) int64_t SizeInSectors;
+    alignas(8) uint64_t EntryReserved;
+};
+
+// The boot disk as the planning methods see it; the caller owns and
+// zero-fills it.
+struct BootDriveData {
+    QF_DWORD DiskNumber;
+    QF_DWORD CylinderSize;           // sectors per cylinder
+    alignas(8) uint64_t Reserved;
+    PartitionTableEntry PartitionTable[4];
+    QF_DWORD BytesPerSector;
+};
+
+class QFTOOLS_API DriveFreeSpace {
+public:
+    DriveFreeSpace();
+    ~DriveFreeSpace();
+    DriveFreeSpace& operator=(const DriveFreeSpace&);
+
+    bool GetPhysicalBootDrive(QF_DWORD* pDiskNumber);
+
+    bool ErrorFlag;
+    QF_DWORD LastError;
+    uint32_t Reserved1;              // left unset by the constructor
+    uint32_t Reserved2;              // set to 0 by the constructor
+    uint8_t Reserved3[160];          // zero-filled by the constructor
+
+private:
+    friend struct qf::ExportAccess;
+    bool GetDriveLetterFromBootDevice(const QF_WCHAR* bootDevice, QF_WCHAR* drive);
+};
+
+class QFTOOLS_API EnumerateDiskDevices {
+public:
+    EnumerateDiskDevices();
+    ~EnumerateDiskDevices();
+    EnumerateDiskDevices& operator=(const EnumerateDiskDevices&);
+
+    QF_WCHAR DisksDeviceID[10][260];
+    uint32_t Word1;
+    uint32_t Word2;
+    uint32_t Word3;
+};
+
+#undef QF_FLAG_CODE_WORD_CLASS_BODY
+#undef QF_FLAG_CODE_CLASS_BODY
+#undef QF_THREE_WORD_CLASS_BODY
+
+// The layout the installer was built against.
+static_assert(sizeof(CQuillFrameInstallerTools) == 1 && sizeof(CWMIProperty) == 1, "member-less classes");
+static_assert(sizeof(MBR) == 8 && sizeof(ProcessorVT) == 8, "flag, code");
+static_assert(sizeof(DriveInterface) == 12 && sizeof(QuillFrameInstalled) == 12 &&
+                  sizeof(QuillFrameRunning) == 12 && sizeof(RequiredMemory) == 12 &&
+                  sizeof(VTEnabled) == 12 && sizeof(VistaRequirements) == 12,
+              "flag, code, word");
+static_assert(sizeof(CBitlocker) == 12 && sizeof(CPUProperties) == 12 &&
+                  sizeof(CheckNotAlreadyVirtualized) == 12 && sizeof(EnumeratePCIDevices) == 12,
+              "three words");
+static_assert(sizeof(PartitionTableEntry) == 40, "PartitionTableEntry size");
+static_assert(offsetof(PartitionTableEntry, PartitionType) == 8 && offsetof(PartitionTableEntry, LogicalDrive) == 12 &&
+                  offsetof(PartitionTableEntry, StartingSector) == 16 &&
+                  offsetof(PartitionTableEntry, SizeInSectors) == 24 &&
+                  offsetof(PartitionTableEntry, EntryReserved) == 32,
+              "PartitionTableEntry layout");
+static_assert(sizeof(BootDriveData) == 184, "BootDriveData size");
+static_assert(offsetof(BootDriveData, CylinderSize) == 4 && offsetof(BootDriveData, Reserved) == 8 &&
+                  offsetof(BootDriveData, PartitionTable) == 16 && offsetof(BootDriveData, BytesPerSector) == 176,
+              "BootDriveData layout");
+static_assert(sizeof(DriveFreeSpace) == 176, "DriveFreeSpace size");
+static_assert(offsetof(DriveFreeSpace, LastError) == 4 && offsetof(DriveFreeSpace, Reserved1) == 8 &&
+                  offsetof(DriveFreeSpace, Reserved2) == 12 && offsetof(DriveFreeSpace, Reserved3) == 16,
+              "DriveFreeSpace layout");
+static_assert(sizeof(EnumerateDiskDevices) == 5212, "EnumerateDiskDevices size");
+static_assert(offsetof(EnumerateDiskDevices, Word1) == 5200, "EnumerateDiskDevices layout");

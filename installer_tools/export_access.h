@@ -1,0 +1,15 @@
+// The private members the library exports all the same, reachable for the
+// tools that call every export (qfcheck, tests).
+#pragma once
+
+#include "QuillFrameInstallerTools.h"
+
+namespace qf {
+
+struct ExportAccess {
+    static bool GetDriveLetterFromBootDevice(DriveFreeSpace& d, const QF_WCHAR* bootDevice, QF_WCHAR* drive) {
+        return d.GetDriveLetterFromBootDevice(bootDevice, drive);
+    }
+};
+
+}  // namespace qf

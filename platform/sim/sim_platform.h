@@ -1,0 +1,127 @@
+// The simulated platform: answers every platform call from a Machine, fails
+// where Windows would (with Windows' numbers) and where the description's
+// `errors` say, and keeps count of every handle and interface it hands out,
+// so a test can check that a call gave back everything it took.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/machine.h"
+
+namespace qf::sim {
+
+class SimPlatform : public platform::Platform {
+public:
+    // `tempDir` is the host folder the temporary-path query reports.
+    SimPlatform(Machine machine, std::string tempDir);
+    ~SimPlatform() override;
+
+    Machine& machine() { return machine_; }
+    const std::string& tempDir() const { return tempDir_; }
+
+    // Resources handed out and not yet given back, one line each
+    // ("handle \\.\C:", "interface IWbemServices ROOT\CIMV2"); files the
+    // libraries keep open on purpose (their logs) are listed as well.
+    std::vector<std::string> Outstanding() const;
+    std::size_t OutstandingCount() const { return Outstanding().size(); }
+    // Every platform call made so far, "Name target" per call, in order.
+    const std::vector<std::string>& calls() const { return calls_; }
+
+    // --- Platform -----------------------------------------------------------
+    std::uint32_t GetLastError() override { return lastError_; }
+    bool GetSystemMessage(std::uint32_t code, std::u16string* text) override;
+
+    std::uint32_t GetTempPathW(std::uint32_t capacity, char16_t* buffer) override;
+    platform::Handle OpenFile(const std::u16string& path, const char* mode) override;
+    bool WriteFile(platform::Handle file, const void* data, std::size_t size) override;
+    bool FlushFile(platform::Handle file) override;
+    bool CloseFile(platform::Handle file) override;
+
+    std::uint32_t GetLogicalDrives() override;
+    std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath, std::uint32_t capacity) override;
+    platform::Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t shareMode,
+                                 std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
+    bool DeviceIoControl(platform::Handle device, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                         std::uint32_t outSize, std::uint32_t* bytesReturned) override;
+    bool CloseHandle(platform::Handle handle) override;
+
+    platform::HRESULT CreateWbemLocator(platform::Interface* locator) override;
+    platform::HRESULT ConnectServer(platform::Interface locator, const char16_t* nameSpace,
+                                    platform::Interface* services) override;
+    platform::HRESULT SetProxyBlanket(platform::Interface services) override;
+    platform::HRESULT CreateInstanceEnum(platform::Interface services, const char16_t* className,
+                                         platform::Interface* enumerator) override;
+    platform::HRESULT Next(platform::Interface enumerator, std::int32_t timeout, std::uint32_t count,
+                           platform::Interface* object, std::uint32_t* returned) override;
+    platform::HRESULT Get(platform::Interface object, const char16_t* name, platform::Variant* value,
+                          std::int32_t* cimType) override;
+    void Release(platform::Interface object) override;
+
+    // A host path for a path the libraries built ('\' separators become '/').
+    static std::string HostPath(const std::u16string& path);
+
+private:
+    // What a kernel handle stands for.
+    struct Object {
+        enum class Kind { File, Disk, Volume } kind;
+        std::string label;        // the path it was opened with (UTF-8)
+        std::u16string path;      // the same, as the libraries wrote it
+        std::uint32_t index = 0;  // disk or volume index in the machine
+        void* file = nullptr;     // FILE* of a host file
+    };
+    // What a COM interface stands for.
+    struct ComObject {
+        enum class Kind { Locator, Services, Enumerator, ClassObject } kind;
+        std::u16string nameSpace;   // upper-cased
+        std::u16string className;   // as asked
+        std::size_t position = 0;   // enumerator: next instance
+        const WmiInstance* instance = nullptr;
+    };
+
+    // The outcome an `errors` entry forces on this call, if any. Every call
+    // that matches an entry's call/target/ioctl counts toward its `nth`.
+    struct Forced {
+        std::optional<std::uint32_t> error;
+        std::optional<std::uint32_t> returns;
+    };
+    std::optional<Forced> Rule(const char* call, const std::u16string& target = {},
+                               std::optional<std::uint32_t> ioctl = std::nullopt);
+    void Trace(const char* call, const std::u16string& target = {});
+    bool Fail(std::uint32_t error) {
+        lastError_ = error;
+        return false;
+    }
+
+    platform::Handle AddHandle(Object object);
+    Object* FindHandle(platform::Handle h);
+    platform::Interface AddInterface(ComObject object);
+    ComObject* FindInterface(platform::Interface i, ComObject::Kind kind);
+    const Volume* VolumeByLetter(char16_t letter) const;
+    const Disk* DiskByNumber(std::uint32_t number) const;
+    const WmiClass* FindClass(const std::u16string& nameSpace, const std::u16string& className) const;
+
+    bool VolumeRequest(const Object& volume, std::uint32_t code, void* out, std::uint32_t outSize,
+                       std::uint32_t* bytesReturned);
+    bool DiskRequest(const Object& disk, std::uint32_t code, void* out, std::uint32_t outSize,
+                     std::uint32_t* bytesReturned);
+
+    Machine machine_;
+    std::string tempDir_;
+    std::uint32_t lastError_ = 0;
+    std::map<platform::Handle, Object> handles_;
+    std::map<platform::Interface, ComObject> interfaces_;
+    platform::Handle nextHandle_ = 0x100;
+    platform::Interface nextInterface_ = 0x1000;
+    std::vector<std::uint32_t> ruleMatches_;
+    std::vector<std::string> calls_;
+};
+
+// A fresh folder under the host's temporary directory.
+std::string MakeFreshTempDir();
+
+}  // namespace qf::sim

@@ -1,0 +1,197 @@
+#include "platform/win32/win32_platform.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <wbemidl.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace qf::platform::win32 {
+namespace {
+
+LPCWSTR W(const char16_t* s) { return reinterpret_cast<LPCWSTR>(s); }
+LPWSTR W(char16_t* s) { return reinterpret_cast<LPWSTR>(s); }
+std::u16string U(const wchar_t* s, std::size_t n) { return std::u16string(reinterpret_cast<const char16_t*>(s), n); }
+
+HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
+Handle Of(HANDLE h) { return reinterpret_cast<Handle>(h); }
+
+template <typename T>
+T* As(Interface i) { return reinterpret_cast<T*>(i); }
+template <typename T>
+Interface Of(T* p) { return reinterpret_cast<Interface>(p); }
+
+// A COM string made for one call and freed after it.
+class Bstr {
+public:
+    explicit Bstr(const char16_t* s) : b_(SysAllocString(W(s))) {}
+    ~Bstr() { SysFreeString(b_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    BSTR get() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+// Copies a system VARIANT into the platform's own Variant.
+void CopyVariant(const VARIANT& v, Variant* out) {
+    out->vt = V_VT(&v);
+    std::memcpy(&out->bits32, &v.lVal, 4);
+    switch (V_VT(&v)) {
+    case VT_BSTR:
+        if (V_BSTR(&v)) out->text = U(V_BSTR(&v), SysStringLen(V_BSTR(&v)));
+        break;
+    case VT_BOOL: out->integer = V_BOOL(&v) ? 1 : 0; break;
+    case VT_I1: out->integer = V_I1(&v); break;
+    case VT_UI1: out->integer = V_UI1(&v); break;
+    case VT_I2: out->integer = V_I2(&v); break;
+    case VT_UI2: out->integer = V_UI2(&v); break;
+    case VT_I4: case VT_INT: out->integer = V_I4(&v); break;
+    case VT_UI4: case VT_UINT: out->integer = V_UI4(&v); break;
+    case VT_I8: out->integer = V_I8(&v); break;
+    case VT_UI8: out->integer = static_cast<std::int64_t>(V_UI8(&v)); break;
+    default: break;
+    }
+    if (!(V_VT(&v) & VT_ARRAY) || !V_ARRAY(&v)) return;
+    SAFEARRAY* sa = V_ARRAY(&v);
+    LONG lo = 0, hi = -1;
+    if (FAILED(SafeArrayGetLBound(sa, 1, &lo)) || FAILED(SafeArrayGetUBound(sa, 1, &hi)) || hi < lo) return;
+    const std::size_t n = static_cast<std::size_t>(hi - lo + 1);
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(sa, &data))) return;
+    const VARTYPE element = V_VT(&v) & ~VT_ARRAY;
+    for (std::size_t i = 0; i < n; ++i) {
+        switch (element) {
+        case VT_UI1: out->bytes.push_back(static_cast<const BYTE*>(data)[i]); break;
+        case VT_BSTR: {
+            BSTR b = static_cast<const BSTR*>(data)[i];
+            out->texts.push_back(b ? U(b, SysStringLen(b)) : std::u16string());
+            break;
+        }
+        case VT_I2: out->integers.push_back(static_cast<const SHORT*>(data)[i]); break;
+        case VT_I4: out->integers.push_back(static_cast<const LONG*>(data)[i]); break;
+        case VT_BOOL: out->integers.push_back(static_cast<const VARIANT_BOOL*>(data)[i] ? 1 : 0); break;
+        default: break;
+        }
+    }
+    SafeArrayUnaccessData(sa);
+}
+
+}  // namespace
+
+std::uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
+
+bool Win32Platform::GetSystemMessage(std::uint32_t code, std::u16string* text) {
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    if (n == 0 || !buffer) return false;
+    // The standard COM error text drops the message's closing line end.
+    if (n >= 2 && buffer[n - 2] == L'\r' && buffer[n - 1] == L'\n') n -= 2;
+    *text = U(buffer, n);
+    LocalFree(buffer);
+    return true;
+}
+
+std::uint32_t Win32Platform::GetTempPathW(std::uint32_t capacity, char16_t* buffer) {
+    return ::GetTempPathW(capacity, W(buffer));
+}
+
+Handle Win32Platform::OpenFile(const std::u16string& path, const char* mode) {
+    wchar_t wmode[8] = {};
+    for (int i = 0; i < 7 && mode[i]; ++i) wmode[i] = static_cast<wchar_t>(mode[i]);
+    FILE* f = _wfopen(W(path.c_str()), wmode);
+    return f ? reinterpret_cast<Handle>(f) : kInvalidHandle;
+}
+
+bool Win32Platform::WriteFile(Handle file, const void* data, std::size_t size) {
+    return std::fwrite(data, 1, size, reinterpret_cast<FILE*>(file)) == size;
+}
+
+bool Win32Platform::FlushFile(Handle file) { return std::fflush(reinterpret_cast<FILE*>(file)) == 0; }
+
+bool Win32Platform::CloseFile(Handle file) { return std::fclose(reinterpret_cast<FILE*>(file)) == 0; }
+
+std::uint32_t Win32Platform::GetLogicalDrives() { return ::GetLogicalDrives(); }
+
+std::uint32_t Win32Platform::QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath, std::uint32_t capacity) {
+    return ::QueryDosDeviceW(W(deviceName), W(targetPath), capacity);
+}
+
+Handle Win32Platform::CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t shareMode,
+                                  std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+    return Of(::CreateFileW(W(path), access, shareMode, nullptr, creationDisposition, flagsAndAttributes, nullptr));
+}
+
+bool Win32Platform::DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                                    std::uint32_t outSize, std::uint32_t* bytesReturned) {
+    DWORD returned = 0;
+    BOOL ok = ::DeviceIoControl(H(device), code, const_cast<void*>(in), inSize, out, outSize, &returned, nullptr);
+    if (bytesReturned) *bytesReturned = returned;
+    return ok != FALSE;
+}
+
+bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(H(handle)) != FALSE; }
+
+HRESULT Win32Platform::CreateWbemLocator(Interface* locator) {
+    IWbemLocator* p = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                  reinterpret_cast<void**>(&p));
+    *locator = Of(p);
+    return hr;
+}
+
+HRESULT Win32Platform::ConnectServer(Interface locator, const char16_t* nameSpace, Interface* services) {
+    IWbemServices* p = nullptr;
+    Bstr ns(nameSpace);
+    HRESULT hr = As<IWbemLocator>(locator)->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &p);
+    *services = Of(p);
+    return hr;
+}
+
+HRESULT Win32Platform::SetProxyBlanket(Interface services) {
+    return CoSetProxyBlanket(As<IUnknown>(services), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+}
+
+HRESULT Win32Platform::CreateInstanceEnum(Interface services, const char16_t* className, Interface* enumerator) {
+    IEnumWbemClassObject* p = nullptr;
+    Bstr cls(className);
+    HRESULT hr = As<IWbemServices>(services)->CreateInstanceEnum(cls.get(), 0, nullptr, &p);
+    *enumerator = Of(p);
+    return hr;
+}
+
+HRESULT Win32Platform::Next(Interface enumerator, std::int32_t timeout, std::uint32_t count, Interface* object,
+                            std::uint32_t* returned) {
+    IWbemClassObject* p = nullptr;
+    ULONG n = 0;
+    HRESULT hr = As<IEnumWbemClassObject>(enumerator)->Next(timeout, count, &p, &n);
+    *object = Of(p);
+    *returned = n;
+    return hr;
+}
+
+HRESULT Win32Platform::Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) {
+    VARIANT v;
+    VariantInit(&v);
+    CIMTYPE type = 0;
+    HRESULT hr = As<IWbemClassObject>(object)->Get(W(name), 0, &v, &type, nullptr);
+    if (SUCCEEDED(hr)) {
+        CopyVariant(v, value);
+        if (cimType) *cimType = type;
+    }
+    VariantClear(&v);
+    return hr;
+}
+
+void Win32Platform::Release(Interface object) {
+    if (object) As<IUnknown>(object)->Release();
+}
+
+}  // namespace qf::platform::win32

@@ -1,0 +1,38 @@
+// The real system: every operation forwards to the Win32 or COM call it is
+// named after. Compiled for Windows only.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace qf::platform::win32 {
+
+class Win32Platform : public Platform {
+public:
+    std::uint32_t GetLastError() override;
+    bool GetSystemMessage(std::uint32_t code, std::u16string* text) override;
+
+    std::uint32_t GetTempPathW(std::uint32_t capacity, char16_t* buffer) override;
+    Handle OpenFile(const std::u16string& path, const char* mode) override;
+    bool WriteFile(Handle file, const void* data, std::size_t size) override;
+    bool FlushFile(Handle file) override;
+    bool CloseFile(Handle file) override;
+
+    std::uint32_t GetLogicalDrives() override;
+    std::uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* targetPath, std::uint32_t capacity) override;
+    Handle CreateFileW(const char16_t* path, std::uint32_t access, std::uint32_t shareMode,
+                       std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
+    bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                         std::uint32_t outSize, std::uint32_t* bytesReturned) override;
+    bool CloseHandle(Handle handle) override;
+
+    HRESULT CreateWbemLocator(Interface* locator) override;
+    HRESULT ConnectServer(Interface locator, const char16_t* nameSpace, Interface* services) override;
+    HRESULT SetProxyBlanket(Interface services) override;
+    HRESULT CreateInstanceEnum(Interface services, const char16_t* className, Interface* enumerator) override;
+    HRESULT Next(Interface enumerator, std::int32_t timeout, std::uint32_t count, Interface* object,
+                 std::uint32_t* returned) override;
+    HRESULT Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) override;
+    void Release(Interface object) override;
+};
+
+}  // namespace qf::platform::win32

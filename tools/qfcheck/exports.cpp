@@ -1,0 +1,130 @@
+#include "exports.h"
+
+#include <cstring>
+
+#include "common/text.h"
+#include "installer_tools/export_access.h"
+
+namespace qfcheck {
+namespace {
+
+using Kind = Param::Kind;
+
+const QF_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const QF_WCHAR*>(s.c_str()); }
+std::u16string U(const QF_WCHAR* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
+
+std::vector<ExportDef> MakeExports() {
+    std::vector<ExportDef> e;
+
+    e.push_back({"fnQuillFrameInstallerTools", {}, {}, false,
+                 [](Session&, const CallArgs&, CallResult& r) { r.result = fnQuillFrameInstallerTools(); }});
+    e.push_back({"nQuillFrameInstallerTools", {}, {}, false,
+                 [](Session&, const CallArgs&, CallResult& r) { r.result = nQuillFrameInstallerTools; }});
+
+    e.push_back({"CWMIProperty::GetWMIProperty", {{Kind::Text, "className"}, {Kind::Text, "propertyName"}}, {}, false,
+                 [](Session&, const CallArgs& a, CallResult& r) {
+                     QF_WCHAR text[200] = {};
+                     CWMIProperty wmi;
+                     r.result = wmi.GetWMIProperty(W(a.Text(0)), W(a.Text(1)), text);
+                     r.out["text"] = Utf8(U(text));
+                 }});
+
+    e.push_back({"DriveFreeSpace::GetPhysicalBootDrive", {}, {}, true,
+                 [](Session& s, const CallArgs&, CallResult& r) {
+                     QF_DWORD disk = 0;
+                     r.result = s.driveFreeSpace.GetPhysicalBootDrive(&disk);
+                     r.out["diskNumber"] = disk;
+                 }});
+    e.push_back({"DriveFreeSpace::GetDriveLetterFromBootDevice", {{Kind::Text, "bootDevice"}}, {}, true,
+                 [](Session& s, const CallArgs& a, CallResult& r) {
+                     QF_WCHAR drive[3] = {};
+                     r.result = qf::ExportAccess::GetDriveLetterFromBootDevice(s.driveFreeSpace, W(a.Text(0)), drive);
+                     r.out["drive"] = Utf8(U(drive));
+                 }});
+    return e;
+}
+
+}  // namespace
+
+std::string Utf8(const std::u16string& s) { return qf::ToUtf8(s); }
+
+std::string LetterText(char16_t c) { return c ? qf::ToUtf8(std::u16string(1, c)) : std::string(); }
+
+std::u16string CallArgs::Text(std::size_t i) const { return qf::FromUtf8(values_.at(i)); }
+
+std::uint32_t CallArgs::Number(std::size_t i) const {
+    const std::string& v = values_.at(i);
+    try {
+        std::size_t used = 0;
+        const bool hex = v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X');
+        if (v.empty() || v[0] == '-' || v[0] == '+' || std::isspace(static_cast<unsigned char>(v[0])))
+            throw std::invalid_argument(v);
+        unsigned long long n = std::stoull(hex ? v.substr(2) : v, &used, hex ? 16 : 10);
+        if (used != (hex ? v.size() - 2 : v.size()) || n > 0xFFFFFFFFull) throw std::out_of_range(v);
+        return static_cast<std::uint32_t>(n);
+    } catch (const std::logic_error&) {
+        throw UsageError(export_ + ": argument " + std::to_string(i + 1) + " (\"" + v +
+                         "\") is not an unsigned 32-bit number");
+    }
+}
+
+std::int32_t CallArgs::Signed(std::size_t i) const {
+    const std::string& v = values_.at(i);
+    try {
+        std::size_t used = 0;
+        long long n = std::stoll(v, &used, 10);
+        if (v.empty() || std::isspace(static_cast<unsigned char>(v[0])) || used != v.size() || n < INT32_MIN ||
+            n > INT32_MAX)
+            throw std::out_of_range(v);
+        return static_cast<std::int32_t>(n);
+    } catch (const std::logic_error&) {
+        throw UsageError(export_ + ": argument " + std::to_string(i + 1) + " (\"" + v +
+                         "\") is not a signed 32-bit number");
+    }
+}
+
+const std::vector<ExportDef>& Exports() {
+    static const std::vector<ExportDef> exports = MakeExports();
+    return exports;
+}
+
+const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount) {
+    for (const ExportDef& e : Exports()) {
+        if (e.name != exportName) continue;
+        if (argCount < e.params.size() || argCount > e.params.size() + e.optional.size()) {
+            std::string expected;
+            for (const Param& p : e.params) expected += " " + std::string(p.name);
+            for (const Param& p : e.optional) expected += " [" + std::string(p.name) + "]";
+            throw UsageError(exportName + ": takes" + (expected.empty() ? std::string(" no arguments") : expected) +
+                             ", got " + std::to_string(argCount));
+        }
+        return e;
+    }
+    throw UsageError("unknown export: " + exportName);
+}
+
+Json RunCall(Session& session, const std::string& exportName, const std::vector<std::string>& args) {
+    const ExportDef& def = CheckCall(exportName, args.size());
+    CallArgs callArgs(exportName, args);
+    // Number arguments are checked before anything runs.
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const Param& p = i < def.params.size() ? def.params[i] : def.optional[i - def.params.size()];
+        if (p.kind == Kind::Number) callArgs.Number(i);
+    }
+    session.TakeLogLines();
+    CallResult r;
+    def.run(session, callArgs, r);
+
+    Json call;
+    call["export"] = exportName;
+    call["args"] = args;
+    call["result"] = r.result;
+    call["out"] = r.out;
+    if (def.usesDriveFreeSpace)
+        call["object"] = {{"ErrorFlag", session.driveFreeSpace.ErrorFlag},
+                          {"LastError", session.driveFreeSpace.LastError}};
+    call["log"] = session.TakeLogLines();
+    return call;
+}
+
+}  // namespace qfcheck
