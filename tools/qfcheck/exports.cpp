@@ -3,48 +3,21 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "installer_tools/export_access.h"
 
 namespace qfcheck {
 namespace {
 
-using Kind = Param::Kind;
-
-const QF_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const QF_WCHAR*>(s.c_str()); }
-std::u16string U(const QF_WCHAR* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
-
 std::vector<ExportDef> MakeExports() {
     std::vector<ExportDef> e;
-
-    e.push_back({"fnQuillFrameInstallerTools", {}, {}, false,
-                 [](Session&, const CallArgs&, CallResult& r) { r.result = fnQuillFrameInstallerTools(); }});
-    e.push_back({"nQuillFrameInstallerTools", {}, {}, false,
-                 [](Session&, const CallArgs&, CallResult& r) { r.result = nQuillFrameInstallerTools; }});
-
-    e.push_back({"CWMIProperty::GetWMIProperty", {{Kind::Text, "className"}, {Kind::Text, "propertyName"}}, {}, false,
-                 [](Session&, const CallArgs& a, CallResult& r) {
-                     QF_WCHAR text[200] = {};
-                     CWMIProperty wmi;
-                     r.result = wmi.GetWMIProperty(W(a.Text(0)), W(a.Text(1)), text);
-                     r.out["text"] = Utf8(U(text));
-                 }});
-
-    e.push_back({"DriveFreeSpace::GetPhysicalBootDrive", {}, {}, true,
-                 [](Session& s, const CallArgs&, CallResult& r) {
-                     QF_DWORD disk = 0;
-                     r.result = s.driveFreeSpace.GetPhysicalBootDrive(&disk);
-                     r.out["diskNumber"] = disk;
-                 }});
-    e.push_back({"DriveFreeSpace::GetDriveLetterFromBootDevice", {{Kind::Text, "bootDevice"}}, {}, true,
-                 [](Session& s, const CallArgs& a, CallResult& r) {
-                     QF_WCHAR drive[3] = {};
-                     r.result = qf::ExportAccess::GetDriveLetterFromBootDevice(s.driveFreeSpace, W(a.Text(0)), drive);
-                     r.out["drive"] = Utf8(U(drive));
-                 }});
+    AddFrameExports(e);
     return e;
 }
 
 }  // namespace
+
+const QF_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const QF_WCHAR*>(s.c_str()); }
+
+std::u16string U(const QF_WCHAR* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 
 std::string Utf8(const std::u16string& s) { return qf::ToUtf8(s); }
 
@@ -109,7 +82,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
     // Number arguments are checked before anything runs.
     for (std::size_t i = 0; i < args.size(); ++i) {
         const Param& p = i < def.params.size() ? def.params[i] : def.optional[i - def.params.size()];
-        if (p.kind == Kind::Number) callArgs.Number(i);
+        if (p.kind == Param::Kind::Number) callArgs.Number(i);
     }
     session.TakeLogLines();
     CallResult r;

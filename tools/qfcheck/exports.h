@@ -64,6 +64,12 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
 // Checks a call without running it.
 const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount);
 
+// Each area registers its exports; `qfcheck exports` lists them in this order.
+void AddFrameExports(std::vector<ExportDef>& exports);
+
+// Conversions between the exported surface's wide text and JSON.
+const QF_WCHAR* W(const std::u16string& s);
+std::u16string U(const QF_WCHAR* s);
 // A wide text as UTF-8 for JSON output.
 std::string Utf8(const std::u16string& s);
 std::string LetterText(char16_t c);  // "C", or "" for 0
