@@ -71,7 +71,11 @@ enum : std::uint32_t {
     kIoctlDiskUpdateProperties = 0x00070140,
     kIoctlVolumeGetVolumeDiskExtents = 0x00560000,
     kIoctlStorageGetDeviceNumber = 0x002D1080,
+    kIoctlVtGetStatus = 0x00222000,  // the virtualization status driver's one request
 };
+
+// STORAGE_DEVICE_NUMBER device types.
+enum : std::uint32_t { kFileDeviceCdRom = 0x2, kFileDeviceDisk = 0x7 };
 
 // Variant types.
 enum : std::uint16_t {
@@ -94,6 +98,62 @@ struct Variant {
     std::vector<std::uint8_t> bytes;  // VT_ARRAY | VT_UI1
     std::vector<std::u16string> texts;      // VT_ARRAY | VT_BSTR
     std::vector<std::int64_t> integers;     // VT_ARRAY of an integer type
+};
+
+// A GUID in its in-memory layout.
+struct Guid {
+    std::uint32_t data1;
+    std::uint16_t data2, data3;
+    std::uint8_t data4[8];
+};
+inline bool operator==(const Guid& a, const Guid& b) {
+    if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3) return false;
+    for (int i = 0; i < 8; ++i)
+        if (a.data4[i] != b.data4[i]) return false;
+    return true;
+}
+
+// GUID_DEVINTERFACE_DISK.
+constexpr Guid kDiskInterfaceClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+// The device interface class of the virtualization status driver.
+constexpr Guid kVtDriverInterfaceClass = {0x0A17534F, 0xCFA4, 0x40F4, {0xAA, 0x7F, 0x27, 0x76, 0xC7, 0x9B, 0x38, 0x07}};
+
+using DeviceList = std::uintptr_t;  // HDEVINFO; kInvalidHandle when none was made
+
+// SP_DEVINFO_DATA and SP_DEVICE_INTERFACE_DATA as the libraries hold them.
+// The caller sets cbSize to the 32-bit record size (28 for both); the
+// platform fills the rest. memberIndex lets the platform find the system's
+// own record again.
+struct DevInfoData {
+    std::uint32_t cbSize = 0;
+    std::uint32_t devInst = 0;
+    std::uint32_t memberIndex = 0;
+};
+struct DeviceInterfaceData {
+    std::uint32_t cbSize = 0;
+    Guid interfaceClass = {};
+    std::uint32_t flags = 0;
+    std::uint32_t memberIndex = 0;
+};
+
+enum : std::uint32_t {
+    kDigcfPresent = 0x2,
+    kDigcfAllClasses = 0x4,
+    kDigcfDeviceInterface = 0x10,
+    kSpdrpHardwareId = 1,
+    kSpdrpFriendlyName = 12,
+    kRegSz = 1,
+    kRegMultiSz = 7,
+    kCrSuccess = 0,
+    kCrInvalidDevnode = 0x5,
+    kCrNoSuchDevnode = 0xD,
+    kCrBufferSmall = 0x1A,
+    kErrorInvalidUserBuffer = 1784,
+    kLmemZeroInit = 0x40,
+    // The 32-bit record sizes the libraries pass as cbSize.
+    kDevInfoDataSize = 28,
+    kDeviceInterfaceDataSize = 28,
+    kDeviceInterfaceDetailDataSize = 6,
 };
 
 class Platform {
@@ -139,6 +199,31 @@ public:
                          std::uint32_t* returned) = 0;
     virtual HRESULT Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) = 0;
     virtual void Release(Interface object) = 0;
+
+    // --- device setup and configuration manager ------------------------------
+    // SetupDiGetClassDevsW: classGuid may be null (with DIGCF_ALLCLASSES),
+    // enumerator may be null.
+    virtual DeviceList SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator, std::uint32_t flags) = 0;
+    virtual bool SetupDiEnumDeviceInfo(DeviceList list, std::uint32_t memberIndex, DevInfoData* data) = 0;
+    virtual bool SetupDiEnumDeviceInterfaces(DeviceList list, const Guid& interfaceClass, std::uint32_t memberIndex,
+                                             DeviceInterfaceData* data) = 0;
+    // `detail` is an SP_DEVICE_INTERFACE_DETAIL_DATA_W of `detailSize` bytes
+    // whose cbSize the caller set (6); it may be null with size 0 to learn
+    // the size. `devInfo` may be null.
+    virtual bool SetupDiGetDeviceInterfaceDetailW(DeviceList list, const DeviceInterfaceData& data, void* detail,
+                                                  std::uint32_t detailSize, std::uint32_t* requiredSize,
+                                                  DevInfoData* devInfo) = 0;
+    virtual bool SetupDiGetDeviceRegistryPropertyW(DeviceList list, const DevInfoData& data, std::uint32_t property,
+                                                   std::uint32_t* regType, void* buffer, std::uint32_t bufferSize,
+                                                   std::uint32_t* requiredSize) = 0;
+    virtual bool SetupDiDestroyDeviceInfoList(DeviceList list) = 0;
+    // Configuration manager calls answer with a CONFIGRET.
+    virtual std::uint32_t CM_Get_Parent(std::uint32_t* parent, std::uint32_t devInst, std::uint32_t flags) = 0;
+    virtual std::uint32_t CM_Get_Device_IDW(std::uint32_t devInst, char16_t* buffer, std::uint32_t length,
+                                            std::uint32_t flags) = 0;
+    // Memory the libraries take from the system (LocalAlloc / LocalFree).
+    virtual void* LocalAlloc(std::uint32_t flags, std::size_t bytes) = 0;
+    virtual void LocalFree(void* memory) = 0;
 };
 
 // The platform the libraries talk to. Linux builds start on the simulated

@@ -66,7 +66,21 @@ struct InterfacePolicy {
     static void close(Interface i) { Current().Release(i); }
 };
 
+struct DeviceListPolicy {
+    using value_type = DeviceList;
+    static constexpr DeviceList invalid() { return kInvalidHandle; }
+    static void close(DeviceList l) { Current().SetupDiDestroyDeviceInfoList(l); }
+};
+
+struct LocalMemoryPolicy {
+    using value_type = void*;
+    static constexpr void* invalid() { return nullptr; }
+    static void close(void* p) { Current().LocalFree(p); }
+};
+
 using unique_handle = unique_resource<HandlePolicy>;
+using unique_device_list = unique_resource<DeviceListPolicy>;
+using unique_local = unique_resource<LocalMemoryPolicy>;
 using unique_file = unique_resource<FilePolicy>;
 using com_ptr = unique_resource<InterfacePolicy>;
 

@@ -69,6 +69,8 @@ SimPlatform::~SimPlatform() {
 std::vector<std::string> SimPlatform::Outstanding() const {
     std::vector<std::string> out;
     for (const auto& [h, object] : handles_) out.push_back("handle " + object.label);
+    for (const auto& [l, list] : deviceLists_) out.push_back("device list " + ToUtf8(list.label));
+    for (const auto& [p, memory] : localMemory_) out.push_back("local memory of " + std::to_string(memory.size()) + " bytes");
     for (const auto& [i, object] : interfaces_)
         out.push_back(std::string("interface ") + InterfaceName(static_cast<int>(object.kind)) + " " +
                       ToUtf8(object.className.empty() ? object.nameSpace : object.className));
@@ -256,6 +258,13 @@ Handle SimPlatform::CreateFileW(const char16_t* path, std::uint32_t, std::uint32
     } else if (upper.size() == 6 && upper.compare(0, 4, u"\\\\.\\") == 0 && upper[5] == u':') {
         if (const Volume* v = VolumeByLetter(upper[4]))
             return AddHandle(Object{Object::Kind::Volume, ToUtf8(p), p, static_cast<std::uint32_t>(v - machine_.volumes.data()), nullptr});
+    } else if (machine_.vtDriver && upper == AsciiUpper(kVtDriverPath)) {
+        return AddHandle(Object{Object::Kind::VtDriver, ToUtf8(p), p, 0, nullptr});
+    } else {
+        // A disk opened through its device interface path.
+        for (std::size_t i = 0; i < machine_.disks.size(); ++i)
+            if (upper == AsciiUpper(machine_.disks[i].devicePath))
+                return AddHandle(Object{Object::Kind::Disk, ToUtf8(p), p, static_cast<std::uint32_t>(i), nullptr});
     }
     lastError_ = kErrorFileNotFound;
     return kInvalidHandle;
@@ -273,6 +282,17 @@ bool SimPlatform::DeviceIoControl(Handle device, std::uint32_t code, const void*
     }
     if (!o || o->kind == Object::Kind::File) return Fail(kErrorInvalidHandle);
     if (bytesReturned) *bytesReturned = 0;
+    if (code == kIoctlStorageGetDeviceNumber) return DeviceNumberRequest(*o, out, outSize, bytesReturned);
+    if (o->kind == Object::Kind::VtDriver) {
+        if (code != kIoctlVtGetStatus) return Fail(kErrorInvalidFunction);
+        // The driver writes only the bytes it says it returns.
+        const std::uint32_t n = std::min<std::uint32_t>(machine_.vtDriver->bytesReturned, 4);
+        if (outSize < n) return Fail(kErrorInsufficientBuffer);
+        for (std::uint32_t i = 0; i < n; ++i)
+            static_cast<std::uint8_t*>(out)[i] = static_cast<std::uint8_t>(machine_.vtDriver->answer >> (8 * i));
+        if (bytesReturned) *bytesReturned = n;
+        return true;
+    }
     return o->kind == Object::Kind::Volume ? VolumeRequest(*o, code, out, outSize, bytesReturned)
                                            : DiskRequest(*o, code, out, outSize, bytesReturned);
 }

@@ -62,13 +62,36 @@ public:
                           std::int32_t* cimType) override;
     void Release(platform::Interface object) override;
 
+    // --- device setup and configuration manager ------------------------------
+    platform::DeviceList SetupDiGetClassDevsW(const platform::Guid* classGuid, const char16_t* enumerator,
+                                              std::uint32_t flags) override;
+    bool SetupDiEnumDeviceInfo(platform::DeviceList list, std::uint32_t memberIndex,
+                               platform::DevInfoData* data) override;
+    bool SetupDiEnumDeviceInterfaces(platform::DeviceList list, const platform::Guid& interfaceClass,
+                                     std::uint32_t memberIndex, platform::DeviceInterfaceData* data) override;
+    bool SetupDiGetDeviceInterfaceDetailW(platform::DeviceList list, const platform::DeviceInterfaceData& data,
+                                          void* detail, std::uint32_t detailSize, std::uint32_t* requiredSize,
+                                          platform::DevInfoData* devInfo) override;
+    bool SetupDiGetDeviceRegistryPropertyW(platform::DeviceList list, const platform::DevInfoData& data,
+                                           std::uint32_t property, std::uint32_t* regType, void* buffer,
+                                           std::uint32_t bufferSize, std::uint32_t* requiredSize) override;
+    bool SetupDiDestroyDeviceInfoList(platform::DeviceList list) override;
+    std::uint32_t CM_Get_Parent(std::uint32_t* parent, std::uint32_t devInst, std::uint32_t flags) override;
+    std::uint32_t CM_Get_Device_IDW(std::uint32_t devInst, char16_t* buffer, std::uint32_t length,
+                                    std::uint32_t flags) override;
+    void* LocalAlloc(std::uint32_t flags, std::size_t bytes) override;
+    void LocalFree(void* memory) override;
+
+    // The device path of the virtualization status driver's interface.
+    static const std::u16string kVtDriverPath;
+
     // A host path for a path the libraries built ('\' separators become '/').
     static std::string HostPath(const std::u16string& path);
 
 private:
     // What a kernel handle stands for.
     struct Object {
-        enum class Kind { File, Disk, Volume } kind;
+        enum class Kind { File, Disk, Volume, VtDriver } kind;
         std::string label;        // the path it was opened with (UTF-8)
         std::u16string path;      // the same, as the libraries wrote it
         std::uint32_t index = 0;  // disk or volume index in the machine
@@ -105,6 +128,23 @@ private:
     const Disk* DiskByNumber(std::uint32_t number) const;
     const WmiClass* FindClass(const std::u16string& nameSpace, const std::u16string& className) const;
 
+    // A device list and what it enumerates.
+    struct DeviceListObject {
+        enum class Kind { DiskInterfaces, VtInterfaces, PciDevices, AcpiDevices, Empty } kind;
+        std::u16string label;  // enumerator or interface class, as `errors` targets name it
+    };
+    // Device instances: each disk, its parent, each PCI and ACPI device, the
+    // driver's device, numbered in ranges so a number tells what it is.
+    enum : std::uint32_t {
+        kDevInstDisk = 0x1000, kDevInstDiskParent = 0x2000, kDevInstPci = 0x3000, kDevInstAcpi = 0x4000,
+        kDevInstVtDriver = 0x5000, kDevInstRoot = 0x1,
+    };
+    std::size_t DeviceCount(const DeviceListObject& list) const;
+    std::uint32_t DevInstOf(const DeviceListObject& list, std::uint32_t memberIndex) const;
+    std::u16string InterfacePath(const DeviceListObject& list, std::uint32_t memberIndex) const;
+    DeviceListObject* FindList(platform::DeviceList list);
+    bool DeviceNumberRequest(const Object& o, void* out, std::uint32_t outSize, std::uint32_t* bytesReturned);
+
     bool VolumeRequest(const Object& volume, std::uint32_t code, void* out, std::uint32_t outSize,
                        std::uint32_t* bytesReturned);
     bool DiskRequest(const Object& disk, std::uint32_t code, void* out, std::uint32_t outSize,
@@ -115,6 +155,8 @@ private:
     std::uint32_t lastError_ = 0;
     std::map<platform::Handle, Object> handles_;
     std::map<platform::Interface, ComObject> interfaces_;
+    std::map<platform::DeviceList, DeviceListObject> deviceLists_;
+    std::map<void*, std::vector<std::uint8_t>> localMemory_;
     platform::Handle nextHandle_ = 0x100;
     platform::Interface nextInterface_ = 0x1000;
     std::vector<std::uint32_t> ruleMatches_;

@@ -5,6 +5,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <wbemidl.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -193,5 +195,98 @@ HRESULT Win32Platform::Get(Interface object, const char16_t* name, Variant* valu
 void Win32Platform::Release(Interface object) {
     if (object) As<IUnknown>(object)->Release();
 }
+
+namespace {
+
+HDEVINFO L(DeviceList list) { return reinterpret_cast<HDEVINFO>(list); }
+const GUID* G(const Guid* g) { return reinterpret_cast<const GUID*>(g); }
+
+// The system's own records, found again by their member index.
+bool DeviceRecord(DeviceList list, std::uint32_t memberIndex, SP_DEVINFO_DATA* record) {
+    record->cbSize = sizeof *record;
+    return ::SetupDiEnumDeviceInfo(L(list), memberIndex, record) != FALSE;
+}
+
+}  // namespace
+
+DeviceList Win32Platform::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator, std::uint32_t flags) {
+    return reinterpret_cast<DeviceList>(::SetupDiGetClassDevsW(G(classGuid), W(enumerator), nullptr, flags));
+}
+
+bool Win32Platform::SetupDiEnumDeviceInfo(DeviceList list, std::uint32_t memberIndex, DevInfoData* data) {
+    if (data->cbSize != kDevInfoDataSize) {
+        ::SetLastError(ERROR_INVALID_USER_BUFFER);
+        return false;
+    }
+    SP_DEVINFO_DATA record;
+    if (!DeviceRecord(list, memberIndex, &record)) return false;
+    data->devInst = record.DevInst;
+    data->memberIndex = memberIndex;
+    return true;
+}
+
+bool Win32Platform::SetupDiEnumDeviceInterfaces(DeviceList list, const Guid& interfaceClass, std::uint32_t memberIndex,
+                                                DeviceInterfaceData* data) {
+    if (data->cbSize != kDeviceInterfaceDataSize) {
+        ::SetLastError(ERROR_INVALID_USER_BUFFER);
+        return false;
+    }
+    SP_DEVICE_INTERFACE_DATA record = {};
+    record.cbSize = sizeof record;
+    if (!::SetupDiEnumDeviceInterfaces(L(list), nullptr, G(&interfaceClass), memberIndex, &record)) return false;
+    data->interfaceClass = interfaceClass;
+    data->flags = record.Flags;
+    data->memberIndex = memberIndex;
+    return true;
+}
+
+bool Win32Platform::SetupDiGetDeviceInterfaceDetailW(DeviceList list, const DeviceInterfaceData& data, void* detail,
+                                                     std::uint32_t detailSize, std::uint32_t* requiredSize,
+                                                     DevInfoData* devInfo) {
+    SP_DEVICE_INTERFACE_DATA record = {};
+    record.cbSize = sizeof record;
+    if (!::SetupDiEnumDeviceInterfaces(L(list), nullptr, G(&data.interfaceClass), data.memberIndex, &record))
+        return false;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    DWORD required = 0;
+    const BOOL ok = ::SetupDiGetDeviceInterfaceDetailW(L(list), &record,
+                                                       static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail),
+                                                       detailSize, &required, devInfo ? &device : nullptr);
+    if (requiredSize) *requiredSize = required;
+    if (ok && devInfo) devInfo->devInst = device.DevInst;
+    return ok != FALSE;
+}
+
+bool Win32Platform::SetupDiGetDeviceRegistryPropertyW(DeviceList list, const DevInfoData& data, std::uint32_t property,
+                                                      std::uint32_t* regType, void* buffer, std::uint32_t bufferSize,
+                                                      std::uint32_t* requiredSize) {
+    SP_DEVINFO_DATA record;
+    if (!DeviceRecord(list, data.memberIndex, &record)) return false;
+    DWORD type = 0, required = 0;
+    const BOOL ok = ::SetupDiGetDeviceRegistryPropertyW(L(list), &record, property, &type, static_cast<PBYTE>(buffer),
+                                                        bufferSize, &required);
+    if (regType) *regType = type;
+    if (requiredSize) *requiredSize = required;
+    return ok != FALSE;
+}
+
+bool Win32Platform::SetupDiDestroyDeviceInfoList(DeviceList list) { return ::SetupDiDestroyDeviceInfoList(L(list)) != FALSE; }
+
+std::uint32_t Win32Platform::CM_Get_Parent(std::uint32_t* parent, std::uint32_t devInst, std::uint32_t flags) {
+    DEVINST p = 0;
+    const CONFIGRET r = ::CM_Get_Parent(&p, devInst, flags);
+    if (r == CR_SUCCESS) *parent = p;
+    return r;
+}
+
+std::uint32_t Win32Platform::CM_Get_Device_IDW(std::uint32_t devInst, char16_t* buffer, std::uint32_t length,
+                                               std::uint32_t flags) {
+    return ::CM_Get_Device_IDW(devInst, W(buffer), length, flags);
+}
+
+void* Win32Platform::LocalAlloc(std::uint32_t flags, std::size_t bytes) { return ::LocalAlloc(flags, bytes); }
+
+void Win32Platform::LocalFree(void* memory) { ::LocalFree(memory); }
 
 }  // namespace qf::platform::win32

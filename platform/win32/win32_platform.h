@@ -33,6 +33,23 @@ public:
                  std::uint32_t* returned) override;
     HRESULT Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) override;
     void Release(Interface object) override;
+
+    DeviceList SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator, std::uint32_t flags) override;
+    bool SetupDiEnumDeviceInfo(DeviceList list, std::uint32_t memberIndex, DevInfoData* data) override;
+    bool SetupDiEnumDeviceInterfaces(DeviceList list, const Guid& interfaceClass, std::uint32_t memberIndex,
+                                     DeviceInterfaceData* data) override;
+    bool SetupDiGetDeviceInterfaceDetailW(DeviceList list, const DeviceInterfaceData& data, void* detail,
+                                          std::uint32_t detailSize, std::uint32_t* requiredSize,
+                                          DevInfoData* devInfo) override;
+    bool SetupDiGetDeviceRegistryPropertyW(DeviceList list, const DevInfoData& data, std::uint32_t property,
+                                           std::uint32_t* regType, void* buffer, std::uint32_t bufferSize,
+                                           std::uint32_t* requiredSize) override;
+    bool SetupDiDestroyDeviceInfoList(DeviceList list) override;
+    std::uint32_t CM_Get_Parent(std::uint32_t* parent, std::uint32_t devInst, std::uint32_t flags) override;
+    std::uint32_t CM_Get_Device_IDW(std::uint32_t devInst, char16_t* buffer, std::uint32_t length,
+                                    std::uint32_t flags) override;
+    void* LocalAlloc(std::uint32_t flags, std::size_t bytes) override;
+    void LocalFree(void* memory) override;
 };
 
 }  // namespace qf::platform::win32
