@@ -3,10 +3,10 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 DEBS := cmake make g++ nlohmann-json3-dev libcli11-dev googletest libgtest-dev libbenchmark-dev \
-        g++-mingw-w64-i686-posix wine wine32
+        g++-mingw-w64-i686-posix wine wine32 clang lld llvm libclang-rt-14-dev dmidecode
 QFCHECK := build/linux/tools/qfcheck/qfcheck
 
-.PHONY: demo test deps build-linux build-windows test-linux test-windows clean
+.PHONY: demo test sanitize fuzz deps build-linux build-windows test-linux test-windows clean
 
 demo: deps build-linux
 	$(QFCHECK) call fnQuillFrameInstallerTools --then DriveFreeSpace::GetPhysicalBootDrive
@@ -35,5 +35,19 @@ test-linux: build-linux
 test-windows: build-windows
 	ctest --preset windows
 
+# The Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan -j $(JOBS)
+
 clean:
 	rm -rf build
+
+# Every fuzz target for FUZZ_SECONDS (default 60), seeded from the sample
+# machines and the real firmware tables; a finding fails the run.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run.sh build/fuzz $(FUZZ_SECONDS)

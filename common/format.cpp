@@ -50,12 +50,12 @@ std::basic_string<Char> Format(const Char* fmt, const FormatArg* next, const For
         }
         long width = 0;
         if (*p == '*') {
-            auto w = static_cast<std::int32_t>(take().bits());
+            auto w = static_cast<std::int64_t>(static_cast<std::int32_t>(take().bits()));
             if (w < 0) { left = true; w = -w; }
-            width = w;
+            width = static_cast<long>(std::min<std::int64_t>(w, 0x7FFFFFFF));
             ++p;
         } else {
-            while (*p >= '0' && *p <= '9') width = width * 10 + (*p++ - '0');
+            while (*p >= '0' && *p <= '9') width = std::min(width * 10 + (*p++ - '0'), 0x7FFFFFFFL);
         }
         bool wide64 = false;
         if (*p == 'l' && p[1] == 'l') { wide64 = true; p += 2; }
@@ -101,7 +101,9 @@ std::basic_string<Char> Format(const Char* fmt, const FormatArg* next, const For
             if (!*p) --p;
             continue;
         }
+        // Padding never runs past the limit, however wide the field asks to be.
         std::size_t pad = field.size() < static_cast<std::size_t>(width) ? width - field.size() : 0;
+        pad = std::min(pad, limit - std::min(limit, out.size() + field.size()));
         if (left) {
             out += field;
             out.append(pad, ' ');

@@ -35,6 +35,8 @@ TEST(Format, ConversionsWriteWhatTheCRuntimeWrites) {
 
 TEST(Format, CutsAtTheLimitAndKeepsAnEmbeddedNul) {
     EXPECT_EQ(FormatWide(u"%s", {u"abcdef"}, 4), u"abcd");
+    EXPECT_EQ(FormatWide(u"%*d", {2000000000, 7}, 5), u"     ") << "a huge width is cut, not allocated";
+    EXPECT_EQ(FormatWide(u"%-99999999999d|", {7}, 3), u"7  ");
     const std::u16string withNul = FormatWide(u"a%cb", {u'\0'});
     EXPECT_EQ(withNul.size(), 3u);
     EXPECT_EQ(qf::UpToNul(withNul), u"a");
