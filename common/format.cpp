@@ -103,7 +103,7 @@ std::basic_string<Char> Format(const Char* fmt, const FormatArg* next, const For
         }
         // Padding never runs past the limit, however wide the field asks to be.
         std::size_t pad = field.size() < static_cast<std::size_t>(width) ? width - field.size() : 0;
-        pad = std::min(pad, limit - std::min(limit, out.size() + field.size()));
+        pad = std::min(pad, limit - std::min(limit, out.size()));
         if (left) {
             out += field;
             out.append(pad, ' ');
