@@ -1,0 +1,81 @@
+// A caller built the way the installer is built: Microsoft's C++ ABI
+// (clang in MSVC mode), linked by an MSVC-style linker against our .lib.
+// No C runtime: it talks to the system through kernel32 and ole32 only.
+// Exit code 0 when every check held, else the number of the first that failed.
+#include "QuillFrameInstallerTools.h"
+
+extern "C" {
+__declspec(dllimport) void __stdcall ExitProcess(unsigned);
+__declspec(dllimport) void* __stdcall GetStdHandle(unsigned long);
+__declspec(dllimport) int __stdcall WriteFile(void*, const void*, unsigned long, unsigned long*, void*);
+__declspec(dllimport) void* __stdcall GetModuleHandleA(const char*);
+__declspec(dllimport) void* __stdcall GetProcAddress(void*, const char*);
+__declspec(dllimport) long __stdcall CoInitializeEx(void*, unsigned long);
+__declspec(dllimport) long __stdcall CoInitializeSecurity(void*, long, void*, void*, unsigned long, unsigned long,
+                                                           void*, unsigned long, void*);
+}
+
+typedef decltype(sizeof 0) size_t;
+inline void* operator new(size_t, void* p) noexcept { return p; }
+
+static void Say(const char* text) {
+    unsigned long n = 0, written;
+    while (text[n]) ++n;
+    WriteFile(GetStdHandle(static_cast<unsigned long>(-11)), text, n, &written, nullptr);
+}
+
+static int failed = 0;
+static void Check(int number, bool ok, const char* what) {
+    Say(ok ? "ok   " : "FAIL ");
+    Say(what);
+    Say("\r\n");
+    if (!ok && !failed) failed = number;
+}
+
+// A constructor called as MSVC calls it: `this` in ECX, handed back in EAX.
+typedef void* (__thiscall* Constructor)(void*);
+typedef void* (__thiscall* Assignment)(void*, const void*);
+
+extern "C" void Start() {
+    void* dll = GetModuleHandleA("QuillFrame-Installer-Tools.dll");
+    Check(1, dll != nullptr, "the library is loaded through its import library");
+    Check(2, fnQuillFrameInstallerTools() == 42, "fnQuillFrameInstallerTools returns 42");
+    Check(3, nQuillFrameInstallerTools == 0, "nQuillFrameInstallerTools reads 0");
+
+    alignas(8) static unsigned char storage[sizeof(DriveFreeSpace)];
+    for (unsigned char& b : storage) b = 0xCC;
+    auto construct = reinterpret_cast<Constructor>(GetProcAddress(dll, "??0DriveFreeSpace@@QAE@XZ"));
+    Check(4, construct != nullptr, "the constructor is exported under its MSVC name");
+    void* self = construct ? construct(storage) : nullptr;
+    Check(5, self == storage, "the constructor hands back this");
+    auto* drive = reinterpret_cast<DriveFreeSpace*>(storage);
+    bool cleared = !drive->ErrorFlag && drive->LastError == 0 && drive->Reserved2 == 0;
+    for (unsigned char b : drive->Reserved3) cleared = cleared && b == 0;
+    Check(6, cleared && drive->Reserved1 == 0xCCCCCCCCu, "the constructor sets exactly its members");
+
+    alignas(8) static unsigned char copy[sizeof(DriveFreeSpace)];
+    new (copy) DriveFreeSpace;
+    drive->LastError = 87;
+    auto assign = reinterpret_cast<Assignment>(GetProcAddress(dll, "??4DriveFreeSpace@@QAEAAV0@ABV0@@Z"));
+    Check(7, assign && assign(copy, storage) == copy, "assignment hands back this");
+    Check(8, reinterpret_cast<DriveFreeSpace*>(copy)->LastError == 87, "assignment copies the members");
+
+    CoInitializeEx(nullptr, 0);
+    CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 0, 3, nullptr, 0, nullptr);
+    CWMIProperty wmi;
+    wchar_t text[200] = {};
+    Check(9, wmi.GetWMIProperty(L"Win32_OperatingSystem", L"BootDevice", text) && text[0] == L'\\',
+          "CWMIProperty::GetWMIProperty reads the boot device");
+    unsigned long disk = 0xFFFFFFFF;
+    const bool found = drive->GetPhysicalBootDrive(&disk);
+    Check(10, found == (disk != 0xFFFFFFFF), "DriveFreeSpace::GetPhysicalBootDrive answers through its MSVC name");
+    drive->~DriveFreeSpace();
+    ExitProcess(static_cast<unsigned>(failed));
+}
+
+// The compiler may call these for the zero-filled buffers above.
+extern "C" void* memset(void* p, int v, size_t n) {
+    auto* b = static_cast<unsigned char*>(p);
+    while (n--) *b++ = static_cast<unsigned char>(v);
+    return p;
+}
