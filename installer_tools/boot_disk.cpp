@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "QuillFrameInstallerTools.h"
-#include "common/byte_cursor.h"
+#include "common/boundary.h"
 #include "installer_tools/disk_io.h"
 #include "installer_tools/log.h"
 #include "installer_tools/wide.h"
@@ -100,12 +100,16 @@ bool GetPhysicalBootDrive(std::uint32_t* diskNumber) {
 }  // namespace qf::tools
 
 bool DriveFreeSpace::GetPhysicalBootDrive(QF_DWORD* pDiskNumber) {
-    std::uint32_t n = 0;
-    if (!qf::tools::GetPhysicalBootDrive(&n)) return false;
-    *pDiskNumber = n;
-    return true;
+    return qf::AtBoundary(false, [&] {
+        std::uint32_t n = 0;
+        if (!qf::tools::GetPhysicalBootDrive(&n)) return false;
+        *pDiskNumber = n;
+        return true;
+    });
 }
 
 bool DriveFreeSpace::GetDriveLetterFromBootDevice(const QF_WCHAR* bootDevice, QF_WCHAR* drive) {
-    return qf::tools::GetDriveLetterFromBootDevice(qf::tools::In(bootDevice), qf::tools::Out(drive));
+    return qf::AtBoundary(false, [&] {
+        return qf::tools::GetDriveLetterFromBootDevice(qf::tools::In(bootDevice), qf::tools::Out(drive));
+    });
 }

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "QuillFrameInstallerTools.h"
+#include "common/boundary.h"
 #include "installer_tools/log.h"
 #include "installer_tools/wide.h"
 #include "installer_tools/wmi_text.h"
@@ -104,5 +105,7 @@ bool GetWMIProperty(const char16_t* className, const char16_t* propertyName, cha
 }  // namespace qf::tools
 
 bool CWMIProperty::GetWMIProperty(const QF_WCHAR* className, const QF_WCHAR* propertyName, QF_WCHAR* result) {
-    return qf::tools::GetWMIProperty(qf::tools::In(className), qf::tools::In(propertyName), qf::tools::Out(result));
+    return qf::AtBoundary(false, [&] {
+        return qf::tools::GetWMIProperty(qf::tools::In(className), qf::tools::In(propertyName), qf::tools::Out(result));
+    });
 }
