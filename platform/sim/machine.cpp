@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/text.h"
+
 namespace qf::sim {
 namespace {
 
@@ -77,40 +79,12 @@ const std::string& Str(const Node& n) {
     return n.v.get_ref<const std::string&>();
 }
 
-// The JSON text is valid UTF-8 (the parser checks it), so decoding needs no checks.
-std::u16string Utf16(std::string_view s) {
-    std::u16string out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        const int more = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-        char32_t cp = more ? lead & (0x3F >> more) : lead;
-        for (int k = 1; k <= more; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        i += more + 1;
-        if (cp < 0x10000) {
-            out += static_cast<char16_t>(cp);
-        } else {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        }
-    }
-    return out;
-}
-
-std::u16string WStr(const Node& n) { return Utf16(Str(n)); }
+std::u16string WStr(const Node& n) { return FromUtf8(Str(n)); }
 
 std::optional<std::u16string> OptWStr(const Node& n) {
     if (n.v.is_null()) return std::nullopt;
     if (!n.v.is_string()) Fail(n.path, "expected a string or null");
-    return Utf16(n.v.get_ref<const std::string&>());
-}
-
-std::u16string Ascii(std::string_view s) { return {s.begin(), s.end()}; }
-
-std::u16string Upper(std::u16string s) {
-    for (auto& c : s)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    return s;
+    return FromUtf8(n.v.get_ref<const std::string&>());
 }
 
 std::u16string Lower(std::u16string s) {
@@ -301,11 +275,11 @@ std::u16string DevicePathOf(const std::u16string& instanceId) {
 }
 
 std::u16string InstanceIdOf(std::u16string path) {
-    if (Upper(path.substr(0, 4)) == u"\\\\?\\") path.erase(0, 4);
+    if (AsciiUpper(path.substr(0, 4)) == u"\\\\?\\") path.erase(0, 4);
     const auto classAt = path.rfind(u"#{");
     if (classAt != std::u16string::npos) path.erase(classAt);
     std::replace(path.begin(), path.end(), u'#', u'\\');
-    return Upper(path);
+    return AsciiUpper(path);
 }
 
 Disk LoadDisk(const Node& n, std::uint32_t index) {
@@ -358,7 +332,7 @@ Disk LoadDisk(const Node& n, std::uint32_t index) {
     if (auto x = n.Get("firstSector")) d.firstSector = Hex(*x);  // built later when absent
     const auto path = n.Get("devicePath");
     const auto id = n.Get("instanceId");
-    const std::u16string num = Ascii(std::to_string(d.number));
+    const std::u16string num = Widen(std::to_string(d.number));
     d.instanceId = id ? WStr(*id)
                  : path ? InstanceIdOf(WStr(*path))
                  : u"IDE\\DISKVENDOR_MODEL_____________________1.0_____\\5&2AB1B9AB&0&0.0." + num;
@@ -591,7 +565,7 @@ void TypedElement(const Node& n, std::int32_t base, bool array, WmiValue& out) {
         // WMI hands 64-bit integers over as decimal text.
         const std::uint64_t x = Number(n, IntRange(base));
         (array ? out.strings.emplace_back() : out.text) =
-            Ascii(base == CIM_SINT64 ? std::to_string(static_cast<std::int64_t>(x)) : std::to_string(x));
+            Widen(base == CIM_SINT64 ? std::to_string(static_cast<std::int64_t>(x)) : std::to_string(x));
         return;
     }
     case CIM_REAL32: case CIM_REAL64:
@@ -604,7 +578,7 @@ void TypedElement(const Node& n, std::int32_t base, bool array, WmiValue& out) {
     default: {
         std::int64_t x;
         if (base == CIM_BOOLEAN) x = Bool(n);
-        else if (base == CIM_CHAR16 && n.v.is_string() && Utf16(Str(n)).size() == 1) x = Utf16(Str(n))[0];
+        else if (base == CIM_CHAR16 && n.v.is_string() && FromUtf8(Str(n)).size() == 1) x = FromUtf8(Str(n))[0];
         else x = static_cast<std::int64_t>(Number(n, IntRange(base)));
         if (base == CIM_UINT8 && array) out.bytes.push_back(static_cast<std::uint8_t>(x));
         else (array ? out.integers.emplace_back() : out.integer) = x;
@@ -642,7 +616,7 @@ WmiValue LoadWmiValue(const Node& n) {
 
 // WMI names compare without case; the same name twice is a mistake.
 std::u16string UniqueName(std::set<std::u16string>& seen, const std::string& name, const std::string& path) {
-    std::u16string key = Upper(Utf16(name));
+    std::u16string key = AsciiUpper(FromUtf8(name));
     if (!seen.insert(key).second) Fail(path, "named twice (names compare without case)");
     return key;
 }
@@ -655,7 +629,7 @@ WmiClass LoadWmiClass(const Node& n, const std::u16string& className) {
         std::set<std::u16string> seen;
         for (const auto& [name, value] : Obj(inst).v.items()) {
             UniqueName(seen, name, inst.Key(name));
-            props.emplace_back(Utf16(name), LoadWmiValue({value, inst.Key(name)}));
+            props.emplace_back(FromUtf8(name), LoadWmiValue({value, inst.Key(name)}));
         }
         if (!seen.count(u"__CLASS")) props.insert(props.begin(), {u"__CLASS", Text(className)});
         c.push_back(std::move(props));
@@ -671,7 +645,7 @@ void LoadWmi(const Node& n, WmiStore& store) {
         std::set<std::u16string> seen;
         for (const auto& [cls, instances] : classes.items()) {
             const Node c{instances, nsNode.Key(cls)};
-            target[UniqueName(seen, cls, c.path)] = LoadWmiClass(c, Utf16(cls));
+            target[UniqueName(seen, cls, c.path)] = LoadWmiClass(c, FromUtf8(cls));
         }
     }
 }
@@ -689,7 +663,7 @@ void DeriveWmi(Machine& m) {
     // Vista and 7 count their service packs in the build number.
     const std::uint32_t build =
         BaseBuild(os.major, os.minor) + (os.major == 6 && os.minor <= 1 ? os.servicePackMajor : 0);
-    const std::u16string buildText = Ascii(std::to_string(build));
+    const std::u16string buildText = Widen(std::to_string(build));
     auto& cimv2 = m.wmi[u"ROOT\\CIMV2"];
     cimv2[u"WIN32_OPERATINGSYSTEM"] = {{
         {u"__CLASS", Text(u"Win32_OperatingSystem")},
@@ -699,7 +673,7 @@ void DeriveWmi(Machine& m) {
         {u"ServicePackMajorVersion", Int(CIM_UINT16, os.servicePackMajor)},
         {u"ServicePackMinorVersion", Int(CIM_UINT16, os.servicePackMinor)},
         {u"SystemDirectory", Text(os.windowsDirectory + u"\\system32")},
-        {u"Version", Text(Ascii(std::to_string(os.major) + "." + std::to_string(os.minor) + ".") + buildText)},
+        {u"Version", Text(Widen(std::to_string(os.major) + "." + std::to_string(os.minor) + ".") + buildText)},
         {u"WindowsDirectory", Text(os.windowsDirectory)},
     }};
     WmiValue data = Typed(CIM_UINT8 | CIM_FLAG_ARRAY);
@@ -809,14 +783,14 @@ Machine LoadMachine(std::string_view jsonText, const std::string& defaultName) {
             const std::uint32_t ordinal = v.extents.empty() ? cdDrives++ : ++diskVolumes;
             if (!nodes[i].Get("device"))
                 v.device = (v.extents.empty() ? u"\\Device\\CdRom" : u"\\Device\\HarddiskVolume") +
-                           Ascii(std::to_string(ordinal));
+                           Widen(std::to_string(ordinal));
             m.volumes.push_back(std::move(v));
         }
     } else {
         m.volumes = DefaultVolumes(m.disks);
     }
 
-    const char16_t bootLetter = m.os.windowsDirectory.empty() ? 0 : Upper(m.os.windowsDirectory.substr(0, 1))[0];
+    const char16_t bootLetter = m.os.windowsDirectory.empty() ? 0 : AsciiUpper(m.os.windowsDirectory.substr(0, 1))[0];
     if (!os.Get("bootDevice")) {
         const auto boot = std::find_if(m.volumes.begin(), m.volumes.end(),
                                        [&](const Volume& v) { return v.letter == bootLetter; });
