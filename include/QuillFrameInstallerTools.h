@@ -99,6 +99,11 @@ class QFTOOLS_API CheckNotAlreadyVirtualized {
 };
 class QFTOOLS_API EnumeratePCIDevices {
     QF_THREE_WORD_CLASS_BODY(EnumeratePCIDevices)
+
+    // Every present PCI device's hardware-ID list (a UTF-16LE multi-string),
+    // one after the other, as far as they fit whole into the caller's buffer;
+    // *dwCallerRequiredSize receives the size of them all.
+    bool GetDevices(unsigned char* buffer, QF_DWORD dwCallerBufferSize, QF_DWORD* dwCallerRequiredSize);
 };
 
 // One slot of the boot disk's partition table. Sectors are 512 bytes.
@@ -147,6 +152,13 @@ public:
     ~EnumerateDiskDevices();
     EnumerateDiskDevices& operator=(const EnumerateDiskDevices&);
 
+    // Buffers of device IDs and addresses hold 260 wide characters.
+    bool GetBootDiskControllerAddress(QF_WCHAR* address);
+    bool GetDriveControllerDeviceID(QF_WCHAR* path, QF_WCHAR* deviceId);
+    bool IsOnlyDiskConnectedToController(const QF_WCHAR* text);
+    int GetAllDisksDeviceID();
+
+    // The parent device ID of each disk interface, by enumeration position.
     QF_WCHAR DisksDeviceID[10][260];
     uint32_t Word1;
     uint32_t Word2;

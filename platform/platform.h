@@ -224,6 +224,16 @@ public:
     // Memory the libraries take from the system (LocalAlloc / LocalFree).
     virtual void* LocalAlloc(std::uint32_t flags, std::size_t bytes) = 0;
     virtual void LocalFree(void* memory) = 0;
+
+    // --- device enumeration ---
+    // GetDriveTypeW answers.
+    enum : std::uint32_t { kDriveUnknown = 0, kDriveNoRootDir = 1, kDriveRemovable = 2, kDriveFixed = 3, kDriveCdRom = 5 };
+    // GetWindowsDirectoryW: the length copied (without the terminator), or
+    // the length needed (terminator included) when it does not fit, or 0 on
+    // failure.
+    virtual std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) = 0;
+    // GetDriveTypeW of a root path: a letter, a colon and a backslash.
+    virtual std::uint32_t GetDriveTypeW(const char16_t* rootPath) = 0;
 };
 
 // The platform the libraries talk to. Linux builds start on the simulated

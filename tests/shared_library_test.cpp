@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "QuillFrameInstallerTools.h"
 
@@ -78,5 +79,85 @@ TEST(SharedLibrary, FindsTheBootVolumeAndLogsEveryStep) {
 #ifndef _WIN32
     EXPECT_TRUE(found) << "the built-in machine boots from disk 0";
     EXPECT_EQ(disk, 0u);
+#endif
+}
+
+// The installer's size negotiation for the PCI hardware IDs: on Windows
+// through the real setup interface (under Wine, Wine's own devices, which
+// may be none), elsewhere on the built-in machine.
+TEST(SharedLibrary, PciHardwareIdsNegotiateTheirSize) {
+    EnumeratePCIDevices pci;
+    unsigned char untouched[1] = {0x5A};
+    QF_DWORD required = 0xFFFFFFFF;
+    const bool first = pci.GetDevices(untouched, 0, &required);
+    ASSERT_NE(required, 0xFFFFFFFFu) << "the size is always reported";
+    EXPECT_EQ(first, required == 0) << "an empty buffer holds everything only when there is nothing";
+    EXPECT_EQ(untouched[0], 0x5A);
+
+    // Room for what was asked and a little more, which must stay unwritten.
+    std::vector<unsigned char> buffer(required + 4, 0xEE);
+    QF_DWORD again = 0;
+    ASSERT_TRUE(pci.GetDevices(buffer.data(), required, &again));
+    EXPECT_EQ(again, required);
+    EXPECT_EQ(std::vector<unsigned char>(buffer.end() - 4, buffer.end()), std::vector<unsigned char>(4, 0xEE));
+
+    // Back to back whole multi-strings: each ID ends with a NUL, each list
+    // with one more, and together they fill exactly what was asked for.
+    std::vector<std::vector<std::string>> lists;
+    std::size_t at = 0;
+    while (at + 2 <= required) {
+        std::vector<std::string> ids;
+        std::string id;
+        for (; at + 2 <= required; at += 2) {
+            const unsigned unit = buffer[at] | buffer[at + 1] << 8;
+            if (unit != 0) {
+                id.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+            } else if (!id.empty()) {
+                ids.push_back(id);
+                id.clear();
+            } else {
+                at += 2;
+                break;
+            }
+        }
+        lists.push_back(ids);
+    }
+    EXPECT_EQ(at, required) << "the lists end where the size says";
+    for (const auto& ids : lists) {
+        std::cout << "PCI device:";
+        for (const auto& id : ids) std::cout << " " << id;
+        std::cout << "\n";
+        ASSERT_FALSE(ids.empty());
+        EXPECT_EQ(ids.front().rfind("PCI\\", 0), 0u) << ids.front();
+    }
+
+    const std::string log = LogText();
+    EXPECT_NE(log.find("EnumeratePCIDevices::GetDevices: dwCallerBufferSize = 0\r\n"), std::string::npos);
+    EXPECT_NE(log.find("EnumeratePCIDevices::GetDevices: *dwCallerRequiredSize = " + std::to_string(required) + "\r\n"),
+              std::string::npos);
+#ifndef _WIN32
+    EXPECT_EQ(lists.size(), 3u) << "the built-in machine's three devices";
+#endif
+}
+
+// The boot disk's controller: pinned on the built-in machine; on Windows
+// the device tree is the system's, so only the shape of the answer is.
+TEST(SharedLibrary, BootDiskControllerAnswers) {
+    EnumerateDiskDevices disks;
+    QF_WCHAR address[260] = {};
+    const bool found = disks.GetBootDiskControllerAddress(address);
+    std::string text;
+    for (const QF_WCHAR* c = address; *c; ++c) text.push_back(*c < 0x80 ? static_cast<char>(*c) : '?');
+    std::cout << "boot disk controller address: " << (found ? text : "(none)") << "\n";
+    if (found) EXPECT_EQ(text.find('&'), std::string::npos) << text;
+    else EXPECT_EQ(text, "");
+    const int considered = disks.GetAllDisksDeviceID();
+    EXPECT_GE(considered, 0);
+    EXPECT_LE(considered, 10);
+#ifndef _WIN32
+    EXPECT_TRUE(found);
+    EXPECT_EQ(text, "2617AEAE");
+    EXPECT_EQ(considered, 1);
+    EXPECT_TRUE(disks.IsOnlyDiskConnectedToController(address));
 #endif
 }

@@ -263,4 +263,29 @@ bool SimPlatform::DeviceNumberRequest(const Object& o, void* out, std::uint32_t 
     return true;
 }
 
+// --- device enumeration ---
+
+std::uint32_t SimPlatform::GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) {
+    if (auto f = Rule("GetWindowsDirectoryW")) {
+        lastError_ = f->error.value_or(0);
+        return f->returns.value_or(0);
+    }
+    const std::u16string& dir = machine_.os.windowsDirectory;
+    if (!buffer || dir.size() + 1 > capacity) return static_cast<std::uint32_t>(dir.size() + 1);
+    std::copy(dir.begin(), dir.end(), buffer);
+    buffer[dir.size()] = 0;
+    return static_cast<std::uint32_t>(dir.size());
+}
+
+std::uint32_t SimPlatform::GetDriveTypeW(const char16_t* rootPath) {
+    const std::u16string root = rootPath ? rootPath : u"";
+    if (auto f = Rule("GetDriveTypeW", root)) {
+        lastError_ = f->error.value_or(0);
+        return f->returns.value_or(kDriveUnknown);
+    }
+    // Only a letter, a colon and a backslash name a root; a letter without a volume has none.
+    const Volume* v = root.size() == 3 && root[1] == u':' && root[2] == u'\\' ? VolumeByLetter(root[0]) : nullptr;
+    return v ? v->driveType : static_cast<std::uint32_t>(kDriveNoRootDir);
+}
+
 }  // namespace qf::sim

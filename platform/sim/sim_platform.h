@@ -82,6 +82,10 @@ public:
     void* LocalAlloc(std::uint32_t flags, std::size_t bytes) override;
     void LocalFree(void* memory) override;
 
+    // --- device enumeration ---
+    std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) override;
+    std::uint32_t GetDriveTypeW(const char16_t* rootPath) override;
+
     // The device path of the virtualization status driver's interface.
     static const std::u16string kVtDriverPath;
 

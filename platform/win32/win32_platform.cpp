@@ -289,4 +289,12 @@ void* Win32Platform::LocalAlloc(std::uint32_t flags, std::size_t bytes) { return
 
 void Win32Platform::LocalFree(void* memory) { ::LocalFree(memory); }
 
+// --- device enumeration ---
+
+std::uint32_t Win32Platform::GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) {
+    return ::GetWindowsDirectoryW(W(buffer), capacity);
+}
+
+std::uint32_t Win32Platform::GetDriveTypeW(const char16_t* rootPath) { return ::GetDriveTypeW(W(rootPath)); }
+
 }  // namespace qf::platform::win32

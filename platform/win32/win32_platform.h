@@ -50,6 +50,10 @@ public:
                                     std::uint32_t flags) override;
     void* LocalAlloc(std::uint32_t flags, std::size_t bytes) override;
     void LocalFree(void* memory) override;
+
+    // --- device enumeration ---
+    std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) override;
+    std::uint32_t GetDriveTypeW(const char16_t* rootPath) override;
 };
 
 }  // namespace qf::platform::win32

@@ -1,4 +1,5 @@
 #include "common/byte_cursor.h"
+#include "common/text.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -170,6 +171,30 @@ TEST_F(SimDevicesTest, TheVirtualizationDriverWritesTheBytesItReturns) {
     data.cbSize = kDeviceInterfaceDataSize;
     EXPECT_FALSE(sim().SetupDiEnumDeviceInterfaces(list, kVtDriverInterfaceClass, 0, &data)) << "no driver installed";
     sim().SetupDiDestroyDeviceInfoList(list);
+}
+
+TEST_F(SimDevicesTest, WindowsDirectoryAndDriveTypesComeFromTheDescription) {
+    Load(qftest::Machine(R"("os": { "windowsDirectory": "E:\\WINNT" },
+        "volumes": [ { "letter": "C", "extents": [ { "disk": 0, "start": "1MiB", "length": "1GiB" } ] },
+                     { "letter": "D" },
+                     { "letter": "E", "driveType": 2, "extents": [ { "disk": 0, "start": "2GiB", "length": "1GiB" } ] } ],
+        "errors": [ { "call": "GetDriveTypeW", "target": "c:\\", "nth": 2, "returns": 4 },
+                    { "call": "GetWindowsDirectoryW", "nth": 3, "error": 8 } ])"));
+    char16_t dir[16] = {};
+    EXPECT_EQ(sim().GetWindowsDirectoryW(dir, 8), 9u) << "too small: the length needed, terminator included";
+    EXPECT_EQ(dir[0], 0);
+    EXPECT_EQ(sim().GetWindowsDirectoryW(dir, 9), 8u);
+    EXPECT_EQ(std::u16string(dir), u"E:\\WINNT");
+    EXPECT_EQ(sim().GetWindowsDirectoryW(dir, 16), 0u);
+    EXPECT_EQ(sim().GetLastError(), 8u);
+
+    const std::vector<std::pair<std::u16string, std::uint32_t>> types = {
+        {u"C:\\", Platform::kDriveFixed}, {u"D:\\", Platform::kDriveCdRom}, {u"e:\\", Platform::kDriveRemovable},
+        {u"C:\\", 4},  // the second ask of C:\ answers what `errors` says
+        {u"Q:\\", Platform::kDriveNoRootDir}, {u"C:", Platform::kDriveNoRootDir}, {u"", Platform::kDriveNoRootDir},
+    };
+    for (const auto& [root, type] : types) EXPECT_EQ(sim().GetDriveTypeW(root.c_str()), type) << qf::ToUtf8(root);
+    EXPECT_EQ(sim().GetDriveTypeW(nullptr), Platform::kDriveNoRootDir);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,6 +11,9 @@ namespace qfcheck {
 
 Session::Session(qf::sim::Machine machine, std::string tempDir)
     : tempDir_(tempDir.empty() ? qf::sim::MakeFreshTempDir() : std::move(tempDir)) {
+    // The storage the object lives in starts zero-filled; its constructor
+    // leaves the slot table as it finds it.
+    std::memset(static_cast<void*>(&diskDevices), 0, sizeof diskDevices);
     std::filesystem::create_directories(tempDir_);
     auto sim = std::make_unique<qf::sim::SimPlatform>(std::move(machine), tempDir_);
     sim_ = sim.get();
