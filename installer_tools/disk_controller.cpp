@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "QuillFrameInstallerTools.h"
+#include "common/boundary.h"
 #include "common/byte_cursor.h"
 #include "installer_tools/log.h"
 #include "installer_tools/wide.h"
@@ -218,15 +219,19 @@ bool IsOnlyDiskConnectedToController(EnumerateDiskDevices& self, const char16_t*
 }  // namespace qf::tools
 
 bool EnumerateDiskDevices::GetBootDiskControllerAddress(QF_WCHAR* address) {
-    return qf::tools::GetBootDiskControllerAddress(*this, qf::tools::Out(address));
+    return qf::AtBoundary(false, [&] { return qf::tools::GetBootDiskControllerAddress(*this, qf::tools::Out(address)); });
 }
 
 bool EnumerateDiskDevices::GetDriveControllerDeviceID(QF_WCHAR* path, QF_WCHAR* deviceId) {
-    return qf::tools::GetDriveControllerDeviceID(qf::tools::In(path), qf::tools::Out(deviceId));
+    return qf::AtBoundary(false, [&] {
+        return qf::tools::GetDriveControllerDeviceID(qf::tools::In(path), qf::tools::Out(deviceId));
+    });
 }
 
 bool EnumerateDiskDevices::IsOnlyDiskConnectedToController(const QF_WCHAR* text) {
-    return qf::tools::IsOnlyDiskConnectedToController(*this, qf::tools::In(text));
+    return qf::AtBoundary(false, [&] { return qf::tools::IsOnlyDiskConnectedToController(*this, qf::tools::In(text)); });
 }
 
-int EnumerateDiskDevices::GetAllDisksDeviceID() { return qf::tools::GetAllDisksDeviceID(DisksDeviceID); }
+int EnumerateDiskDevices::GetAllDisksDeviceID() {
+    return qf::AtBoundary(0, [&] { return qf::tools::GetAllDisksDeviceID(DisksDeviceID); });
+}

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "QuillFrameInstallerTools.h"
+#include "common/boundary.h"
 #include "installer_tools/log.h"
 #include "platform/resources.h"
 
@@ -88,5 +89,5 @@ bool GetDevices(unsigned char* buffer, std::uint32_t dwCallerBufferSize, QF_DWOR
 }  // namespace qf::tools
 
 bool EnumeratePCIDevices::GetDevices(unsigned char* buffer, QF_DWORD dwCallerBufferSize, QF_DWORD* dwCallerRequiredSize) {
-    return qf::tools::GetDevices(buffer, dwCallerBufferSize, dwCallerRequiredSize);
+    return qf::AtBoundary(false, [&] { return qf::tools::GetDevices(buffer, dwCallerBufferSize, dwCallerRequiredSize); });
 }

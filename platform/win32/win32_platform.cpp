@@ -254,7 +254,16 @@ bool Win32Platform::SetupDiGetDeviceInterfaceDetailW(DeviceList list, const Devi
                                                        static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail),
                                                        detailSize, &required, devInfo ? &device : nullptr);
     if (requiredSize) *requiredSize = required;
-    if (ok && devInfo) devInfo->devInst = device.DevInst;
+    if (ok && devInfo) {
+        devInfo->devInst = device.DevInst;
+        // The device's own place in the list, so later calls find its record.
+        SP_DEVINFO_DATA other;
+        for (DWORD i = 0; DeviceRecord(list, i, &other); ++i)
+            if (other.DevInst == device.DevInst) {
+                devInfo->memberIndex = i;
+                break;
+            }
+    }
     return ok != FALSE;
 }
 
