@@ -106,6 +106,27 @@ class QFTOOLS_API EnumeratePCIDevices {
     bool GetDevices(unsigned char* buffer, QF_DWORD dwCallerBufferSize, QF_DWORD* dwCallerRequiredSize);
 };
 
+// 64-bit out-values of the disk methods, typed as the system's LARGE_INTEGER
+// and ULARGE_INTEGER so the exported names are the ones the installer links
+// against. Windows builds only declare the system's unions, so that this
+// header does not need <windows.h>; the value is 8 little-endian bytes.
+#if defined(_WIN32)
+union _LARGE_INTEGER;
+union _ULARGE_INTEGER;
+typedef union _LARGE_INTEGER QF_LARGE_INTEGER;
+typedef union _ULARGE_INTEGER QF_ULARGE_INTEGER;
+#else
+typedef union QF_LARGE_INTEGER {
+    struct { uint32_t LowPart; int32_t HighPart; } u;
+    int64_t QuadPart;
+} QF_LARGE_INTEGER;
+typedef union QF_ULARGE_INTEGER {
+    struct { uint32_t LowPart; uint32_t HighPart; } u;
+    uint64_t QuadPart;
+} QF_ULARGE_INTEGER;
+static_assert(sizeof(QF_LARGE_INTEGER) == 8 && sizeof(QF_ULARGE_INTEGER) == 8, "64-bit values");
+#endif
+
 // One slot of the boot disk's partition table. Sectors are 512 bytes.
 struct PartitionTableEntry {
     QF_DWORD PartitionNumber;        // the slot's own index, 0-3
@@ -135,6 +156,30 @@ public:
 
     bool GetPhysicalBootDrive(QF_DWORD* pDiskNumber);
 
+    // The boot disk's number and four partition slots with their letters.
+    bool GetBootDriveData(BootDriveData* pBootDrive);
+    bool GetDriveLetter(QF_WCHAR* pLetter, QF_DWORD index);
+    bool GetNumberPartitions(QF_DWORD* pCount);
+
+    // Room for the environment's partition.
+    bool DoNotNeedToResize(QF_DWORD nRequiredPartitionSizeInMB);
+    bool CheckUnPartitionedSpace(BootDriveData* pBootDrive, QF_DWORD nRequiredSizeInMB);
+    bool CheckFreePartition();
+    bool GetFreeSpaceInPartition(BootDriveData* pBootDrive, QF_DWORD index, QF_ULARGE_INTEGER* pFreeBytes);
+    bool CheckFreeSpaceInPartition(BootDriveData* pBootDrive, QF_DWORD nRequiredSizeInMB, QF_DWORD index);
+    bool CanResize(QF_DWORD mode, QF_DWORD nRequiredSizeInMB, QF_DWORD* pValue,
+                   QF_DWORD* dwPartitionsCanResizeBitmask);
+    bool Test(QF_DWORD nRequiredSizeInMB);
+
+    // The environment's own partition (type 0x49).
+    bool IsQuillFrameInstalled();
+    bool GetQFPartitionSize(BootDriveData* pBootDrive, QF_LARGE_INTEGER* pSize);
+
+    // The boot record and the system's view of the partition table.
+    bool VerifyMBRIsWindows();
+    bool CheckForNonStandardPartitions();
+    bool ForcePartitionTableRescan();
+
     bool ErrorFlag;
     QF_DWORD LastError;
     uint32_t Reserved1;              // left unset by the constructor
@@ -144,6 +189,8 @@ public:
 private:
     friend struct qf::ExportAccess;
     bool GetDriveLetterFromBootDevice(const QF_WCHAR* bootDevice, QF_WCHAR* drive);
+    bool PopulatePartitionTableEntries(BootDriveData* pBootDrive);
+    bool QuillFramePartitionExists(BootDriveData* pBootDrive);
 };
 
 class QFTOOLS_API EnumerateDiskDevices {

@@ -10,6 +10,12 @@ struct ExportAccess {
     static bool GetDriveLetterFromBootDevice(DriveFreeSpace& d, const QF_WCHAR* bootDevice, QF_WCHAR* drive) {
         return d.GetDriveLetterFromBootDevice(bootDevice, drive);
     }
+    static bool PopulatePartitionTableEntries(DriveFreeSpace& d, BootDriveData* pBootDrive) {
+        return d.PopulatePartitionTableEntries(pBootDrive);
+    }
+    static bool QuillFramePartitionExists(DriveFreeSpace& d, BootDriveData* pBootDrive) {
+        return d.QuillFramePartitionExists(pBootDrive);
+    }
 };
 
 }  // namespace qf

@@ -186,6 +186,13 @@ public:
     virtual bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t inSize,
                                  void* out, std::uint32_t outSize, std::uint32_t* bytesReturned) = 0;
     virtual bool CloseHandle(Handle handle) = 0;
+    // --- boot disk planning ---
+    // ReadFile of a disk or volume handle from its current position; a
+    // successful read may return fewer bytes than asked.
+    virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) = 0;
+    // GetDiskFreeSpaceExW; each output may be null.
+    virtual bool GetDiskFreeSpaceExW(const char16_t* path, std::uint64_t* freeToCaller, std::uint64_t* total,
+                                     std::uint64_t* totalFree) = 0;
 
     // --- WMI through COM ----------------------------------------------------
     // CoCreateInstance(CLSID_WbemLocator, CLSCTX_INPROC_SERVER, IID_IWbemLocator).

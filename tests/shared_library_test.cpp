@@ -7,8 +7,10 @@
 #include <iostream>
 #include <fstream>
 #include <iterator>
+#include <cstring>
 #include <string>
 #include <vector>
+#include <type_traits>
 
 #include "QuillFrameInstallerTools.h"
 
@@ -23,6 +25,10 @@ static const bool comReady = [] {
            SUCCEEDED(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                           RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr));
 }();
+
+// The 64-bit out-values are the system's own types.
+static_assert(std::is_same<QF_LARGE_INTEGER, LARGE_INTEGER>::value, "LARGE_INTEGER");
+static_assert(std::is_same<QF_ULARGE_INTEGER, ULARGE_INTEGER>::value, "ULARGE_INTEGER");
 
 static std::string TempDir() {
     wchar_t dir[MAX_PATH];
@@ -159,5 +165,40 @@ TEST(SharedLibrary, BootDiskControllerAnswers) {
     EXPECT_EQ(text, "2617AEAE");
     EXPECT_EQ(considered, 1);
     EXPECT_TRUE(disks.IsOnlyDiskConnectedToController(address));
+#endif
+}
+
+// The planning methods answer through the library's exports. On Wine's
+// machine the boot disk may not be found, and then every method that reads
+// the boot drive data says no.
+TEST(SharedLibrary, PlanningMethodsAnswer) {
+    DriveFreeSpace drive;
+    QF_DWORD disk = 0;
+    const bool bootDisk = drive.GetPhysicalBootDrive(&disk);
+    EXPECT_TRUE(drive.CheckForNonStandardPartitions());
+    BootDriveData record;
+    std::memset(&record, 0, sizeof record);
+    const bool filled = drive.GetBootDriveData(&record);
+    if (!bootDisk) {
+        EXPECT_FALSE(filled);
+    } else if (filled) {
+        EXPECT_EQ(record.DiskNumber, disk);
+    }
+    QF_LARGE_INTEGER size;
+    std::memset(&size, 0, sizeof size);
+    drive.GetQFPartitionSize(&record, &size);
+    QF_DWORD count = 99;
+    EXPECT_EQ(drive.GetNumberPartitions(&count), filled);
+    EXPECT_EQ(drive.VerifyMBRIsWindows(), filled && bootDisk);
+    const bool test = drive.Test(1945);
+    if (!filled) {
+        EXPECT_FALSE(test);
+    }
+#ifndef _WIN32
+    // The built-in machine: C: in slot 1, room at the end of the disk.
+    EXPECT_TRUE(filled);
+    EXPECT_EQ(count, 2u);
+    EXPECT_TRUE(test);
+    EXPECT_FALSE(drive.IsQuillFrameInstalled());
 #endif
 }

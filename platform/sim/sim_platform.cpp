@@ -324,19 +324,11 @@ bool SimPlatform::VolumeRequest(const Object& volume, std::uint32_t code, void* 
     }
 }
 
-bool SimPlatform::DiskRequest(const Object&, std::uint32_t code, void*, std::uint32_t, std::uint32_t*) {
-    switch (code) {
-    case kIoctlDiskUpdateProperties:
-        return true;
-    default:
-        return Fail(kErrorInvalidFunction);
-    }
-}
-
 bool SimPlatform::CloseHandle(Handle handle) {
     Object* o = FindHandle(handle);
     if (!o || o->kind == Object::Kind::File) return Fail(kErrorInvalidHandle);
     handles_.erase(handle);
+    readPositions_.erase(handle);
     return true;
 }
 

@@ -49,6 +49,10 @@ public:
     bool DeviceIoControl(platform::Handle device, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                          std::uint32_t outSize, std::uint32_t* bytesReturned) override;
     bool CloseHandle(platform::Handle handle) override;
+    // --- boot disk planning ---
+    bool ReadFile(platform::Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
+    bool GetDiskFreeSpaceExW(const char16_t* path, std::uint64_t* freeToCaller, std::uint64_t* total,
+                             std::uint64_t* totalFree) override;
 
     platform::HRESULT CreateWbemLocator(platform::Interface* locator) override;
     platform::HRESULT ConnectServer(platform::Interface locator, const char16_t* nameSpace,
@@ -153,6 +157,12 @@ private:
                        std::uint32_t* bytesReturned);
     bool DiskRequest(const Object& disk, std::uint32_t code, void* out, std::uint32_t outSize,
                      std::uint32_t* bytesReturned);
+    // --- boot disk planning ---
+    bool DriveLayoutEx(const Disk& disk, void* out, std::uint32_t outSize, std::uint32_t* bytesReturned);
+    bool DriveGeometryEx(const Disk& disk, void* out, std::uint32_t outSize, std::uint32_t* bytesReturned);
+    // The volume a path for GetDiskFreeSpaceExW lies on ("C:", "C:\dir", "\\.\C:\").
+    const Volume* VolumeOfPath(const std::u16string& path) const;
+    std::map<platform::Handle, std::uint64_t> readPositions_;  // disk handles that have been read
 
     Machine machine_;
     std::string tempDir_;

@@ -140,6 +140,27 @@ bool Win32Platform::DeviceIoControl(Handle device, std::uint32_t code, const voi
 
 bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(H(handle)) != FALSE; }
 
+// --- boot disk planning ---
+
+bool Win32Platform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+    DWORD read = 0;
+    BOOL ok = ::ReadFile(H(file), buffer, size, &read, nullptr);
+    if (bytesRead) *bytesRead = read;
+    return ok != FALSE;
+}
+
+bool Win32Platform::GetDiskFreeSpaceExW(const char16_t* path, std::uint64_t* freeToCaller, std::uint64_t* total,
+                                        std::uint64_t* totalFree) {
+    ULARGE_INTEGER caller = {}, size = {}, free = {};
+    if (!::GetDiskFreeSpaceExW(W(path), freeToCaller ? &caller : nullptr, total ? &size : nullptr,
+                               totalFree ? &free : nullptr))
+        return false;
+    if (freeToCaller) *freeToCaller = caller.QuadPart;
+    if (total) *total = size.QuadPart;
+    if (totalFree) *totalFree = free.QuadPart;
+    return true;
+}
+
 HRESULT Win32Platform::CreateWbemLocator(Interface* locator) {
     IWbemLocator* p = nullptr;
     HRESULT hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,

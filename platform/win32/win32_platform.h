@@ -24,6 +24,10 @@ public:
     bool DeviceIoControl(Handle device, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                          std::uint32_t outSize, std::uint32_t* bytesReturned) override;
     bool CloseHandle(Handle handle) override;
+    // --- boot disk planning ---
+    bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
+    bool GetDiskFreeSpaceExW(const char16_t* path, std::uint64_t* freeToCaller, std::uint64_t* total,
+                             std::uint64_t* totalFree) override;
 
     HRESULT CreateWbemLocator(Interface* locator) override;
     HRESULT ConnectServer(Interface locator, const char16_t* nameSpace, Interface* services) override;

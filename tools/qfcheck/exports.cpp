@@ -10,6 +10,7 @@ namespace {
 std::vector<ExportDef> MakeExports() {
     std::vector<ExportDef> e;
     AddFrameExports(e);
+    AddDiskExports(e);
     AddDeviceExports(e);
     return e;
 }
@@ -97,6 +98,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
     if (def.usesDriveFreeSpace)
         call["object"] = {{"ErrorFlag", session.driveFreeSpace.ErrorFlag},
                           {"LastError", session.driveFreeSpace.LastError}};
+    if (!r.prepareLog.empty()) call["prepareLog"] = r.prepareLog;
     call["log"] = session.TakeLogLines();
     return call;
 }

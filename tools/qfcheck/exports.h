@@ -45,6 +45,9 @@ private:
 struct CallResult {
     Json result;
     Json out = Json::object();
+    // Log lines of what qfcheck did before the call (filling a record the
+    // export takes); shown as `prepareLog` when there are any.
+    std::vector<std::string> prepareLog;
 };
 
 struct ExportDef {
@@ -66,6 +69,7 @@ const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount);
 
 // Each area registers its exports; `qfcheck exports` lists them in this order.
 void AddFrameExports(std::vector<ExportDef>& exports);
+void AddDiskExports(std::vector<ExportDef>& exports);
 void AddDeviceExports(std::vector<ExportDef>& exports);
 
 // Conversions between the exported surface's wide text and JSON.
