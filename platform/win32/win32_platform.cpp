@@ -290,3 +290,13 @@ void* Win32Platform::LocalAlloc(std::uint32_t flags, std::size_t bytes) { return
 void Win32Platform::LocalFree(void* memory) { ::LocalFree(memory); }
 
 }  // namespace qf::platform::win32
+
+// --- firmware and prerequisite checks ---------------------------------------
+
+namespace qf::platform::win32 {
+
+HRESULT Win32Platform::CoInitializeEx(std::uint32_t coInit) { return ::CoInitializeEx(nullptr, coInit); }
+
+void Win32Platform::CoUninitialize() { ::CoUninitialize(); }
+
+}  // namespace qf::platform::win32
