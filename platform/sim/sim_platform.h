@@ -65,6 +65,13 @@ public:
     // --- firmware and prerequisite checks ---
     platform::HRESULT CoInitializeEx(std::uint32_t coInit) override;
     void CoUninitialize() override;
+    void Cpuid(std::uint32_t leaf, std::uint32_t registers[4]) override;
+    bool GlobalMemoryStatusEx(MemoryStatusEx* status) override;
+    std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeMask,
+                                      std::uint8_t condition) override;
+    bool VerifyVersionInfoW(OsVersionInfoEx* info, std::uint32_t typeMask, std::uint64_t conditionMask) override;
+    bool GetVersionExW(OsVersionInfoEx* info) override;
+    bool IsWow64Process(bool* wow64) override;
 
     // --- device setup and configuration manager ------------------------------
     platform::DeviceList SetupDiGetClassDevsW(const platform::Guid* classGuid, const char16_t* enumerator,

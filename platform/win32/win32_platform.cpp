@@ -300,3 +300,91 @@ HRESULT Win32Platform::CoInitializeEx(std::uint32_t coInit) { return ::CoInitial
 void Win32Platform::CoUninitialize() { ::CoUninitialize(); }
 
 }  // namespace qf::platform::win32
+
+#include <cpuid.h>
+
+namespace qf::platform::win32 {
+
+void Win32Platform::Cpuid(std::uint32_t leaf, std::uint32_t registers[4]) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    __cpuid_count(leaf, 0, a, b, c, d);
+    registers[0] = a, registers[1] = b, registers[2] = c, registers[3] = d;
+}
+
+bool Win32Platform::GlobalMemoryStatusEx(MemoryStatusEx* status) {
+    static_assert(sizeof(MEMORYSTATUSEX) == kMemoryStatusExSize, "MEMORYSTATUSEX");
+    MEMORYSTATUSEX m = {};
+    m.dwLength = status->length;
+    if (!::GlobalMemoryStatusEx(&m)) return false;
+    status->memoryLoad = m.dwMemoryLoad;
+    status->totalPhys = m.ullTotalPhys;
+    status->availPhys = m.ullAvailPhys;
+    status->totalPageFile = m.ullTotalPageFile;
+    status->availPageFile = m.ullAvailPageFile;
+    status->totalVirtual = m.ullTotalVirtual;
+    status->availVirtual = m.ullAvailVirtual;
+    status->availExtendedVirtual = m.ullAvailExtendedVirtual;
+    return true;
+}
+
+std::uint64_t Win32Platform::VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeMask,
+                                                 std::uint8_t condition) {
+    return ::VerSetConditionMask(conditionMask, typeMask, condition);
+}
+
+namespace {
+
+static_assert(sizeof(OSVERSIONINFOEXW) == Platform::kOsVersionInfoExSize, "OSVERSIONINFOEXW");
+
+void ToSystem(const Platform::OsVersionInfoEx& in, OSVERSIONINFOEXW* out) {
+    out->dwOSVersionInfoSize = in.osVersionInfoSize;
+    out->dwMajorVersion = in.majorVersion;
+    out->dwMinorVersion = in.minorVersion;
+    out->dwBuildNumber = in.buildNumber;
+    out->dwPlatformId = in.platformId;
+    std::memcpy(out->szCSDVersion, in.csdVersion, sizeof out->szCSDVersion);
+    out->wServicePackMajor = in.servicePackMajor;
+    out->wServicePackMinor = in.servicePackMinor;
+    out->wSuiteMask = in.suiteMask;
+    out->wProductType = in.productType;
+    out->wReserved = in.reserved;
+}
+
+void FromSystem(const OSVERSIONINFOEXW& in, Platform::OsVersionInfoEx* out) {
+    out->majorVersion = in.dwMajorVersion;
+    out->minorVersion = in.dwMinorVersion;
+    out->buildNumber = in.dwBuildNumber;
+    out->platformId = in.dwPlatformId;
+    std::memcpy(out->csdVersion, in.szCSDVersion, sizeof out->csdVersion);
+    if (in.dwOSVersionInfoSize < sizeof in) return;
+    out->servicePackMajor = in.wServicePackMajor;
+    out->servicePackMinor = in.wServicePackMinor;
+    out->suiteMask = in.wSuiteMask;
+    out->productType = in.wProductType;
+    out->reserved = in.wReserved;
+}
+
+}  // namespace
+
+bool Win32Platform::VerifyVersionInfoW(OsVersionInfoEx* info, std::uint32_t typeMask, std::uint64_t conditionMask) {
+    OSVERSIONINFOEXW v = {};
+    ToSystem(*info, &v);
+    return ::VerifyVersionInfoW(&v, typeMask, conditionMask) != FALSE;
+}
+
+bool Win32Platform::GetVersionExW(OsVersionInfoEx* info) {
+    OSVERSIONINFOEXW v = {};
+    ToSystem(*info, &v);
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&v))) return false;
+    FromSystem(v, info);
+    return true;
+}
+
+bool Win32Platform::IsWow64Process(bool* wow64) {
+    BOOL b = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &b)) return false;
+    *wow64 = b != FALSE;
+    return true;
+}
+
+}  // namespace qf::platform::win32
