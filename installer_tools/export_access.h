@@ -10,6 +10,7 @@ struct ExportAccess {
     static bool GetDriveLetterFromBootDevice(DriveFreeSpace& d, const QF_WCHAR* bootDevice, QF_WCHAR* drive) {
         return d.GetDriveLetterFromBootDevice(bootDevice, drive);
     }
+    static bool Is32BitVista(VistaRequirements& v) { return v.Is32BitVista(); }
 };
 
 }  // namespace qf

@@ -10,6 +10,7 @@ namespace {
 std::vector<ExportDef> MakeExports() {
     std::vector<ExportDef> e;
     AddFrameExports(e);
+    AddCheckExports(e);
     return e;
 }
 
