@@ -1,44 +1,135 @@
 #include "common/format.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace qf {
 namespace {
 
-template <typename Char>
-std::basic_string<Char> TextOf(const FormatArg& a) {
-    static const char kNull[] = "(null)";
-    std::basic_string<Char> out;
-    if (a.kind() == FormatArg::Kind::Wide && a.wide()) {
-        for (const char16_t* p = a.wide(); *p; ++p) out.push_back(static_cast<Char>(*p));
-    } else if (a.kind() == FormatArg::Kind::Narrow && a.narrow()) {
-        for (const char* p = a.narrow(); *p; ++p) out.push_back(static_cast<Char>(static_cast<unsigned char>(*p)));
-    } else if (a.kind() == FormatArg::Kind::Wide || a.kind() == FormatArg::Kind::Narrow) {
-        for (const char* p = kNull; *p; ++p) out.push_back(static_cast<Char>(*p));
+// How a unit of the result is written: as it is (a wide result, or an 8-bit
+// one from an 8-bit format), or narrowed for an 8-bit file, as Narrow does.
+template <typename Out>
+struct AsIs {
+    using Unit = Out;
+    static Out Put(char16_t c) { return static_cast<Out>(c); }
+};
+struct Narrowed {
+    using Unit = char;
+    static char Put(char16_t c) { return c <= 0xFF ? static_cast<char>(c) : '?'; }
+};
+
+// A result held in the caller's storage. A write that would pass its end
+// marks it full and writes nothing; the caller then formats into a string.
+template <typename T>
+class FixedText {
+public:
+    FixedText(T* data, std::size_t capacity) : data_(data), capacity_(capacity) {}
+    bool full() const { return full_; }
+    std::size_t size() const { return size_; }
+    void reserve(std::size_t) {}
+    // Room for `n` more units at the end, or null.
+    T* extend(std::size_t n) {
+        if (full_ || n > capacity_ - size_) {
+            full_ = true;
+            return nullptr;
+        }
+        T* at = data_ + size_;
+        size_ += n;
+        return at;
     }
-    return out;
+    void push_back(T c) {
+        if (T* at = extend(1)) *at = c;
+    }
+    void append(const T* from, const T* to) {
+        if (T* at = extend(to - from)) std::copy(from, to, at);
+    }
+    void append(std::size_t n, T c) {
+        if (T* at = extend(n)) std::fill(at, at + n, c);
+    }
+    void insert(std::size_t pos, std::size_t n, T c) {
+        const std::size_t tail = size_ - pos;
+        if (!extend(n)) return;
+        std::copy_backward(data_ + pos, data_ + pos + tail, data_ + pos + tail + n);
+        std::fill(data_ + pos, data_ + pos + n, c);
+    }
+    void resize(std::size_t n) {
+        if (n <= size_) size_ = n;
+        else append(n - size_, T());
+    }
+
+private:
+    T* data_;
+    std::size_t capacity_;
+    std::size_t size_ = 0;
+    bool full_ = false;
+};
+
+// Room for `n` more units at the end of a result, or null.
+template <typename T>
+T* Extend(std::basic_string<T>& out, std::size_t n) {
+    const std::size_t at = out.size();
+    out.resize(at + n);
+    return &out[at];
+}
+template <typename T>
+T* Extend(FixedText<T>& out, std::size_t n) {
+    return out.extend(n);
 }
 
-std::string Digits(std::uint64_t v, unsigned base, bool upper) {
-    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    std::string s;
+// Appends the text of a string argument; a null string is "(null)".
+template <typename Conv, typename Text>
+void AppendText(Text& out, const FormatArg& a) {
+    static const char kNull[] = "(null)";
+    if (a.kind() == FormatArg::Kind::Wide && a.wide()) {
+        const char16_t* text = a.wide();
+        const std::size_t n = std::char_traits<char16_t>::length(text);
+        if (auto* to = Extend(out, n))
+            for (std::size_t i = 0; i < n; ++i) to[i] = Conv::Put(text[i]);
+    } else if (a.kind() == FormatArg::Kind::Narrow && a.narrow()) {
+        for (const char* p = a.narrow(); *p; ++p) out.push_back(Conv::Put(static_cast<unsigned char>(*p)));
+    } else if (a.kind() == FormatArg::Kind::Wide || a.kind() == FormatArg::Kind::Narrow) {
+        for (const char* p = kNull; *p; ++p) out.push_back(Conv::Put(static_cast<unsigned char>(*p)));
+    }
+}
+
+// Digits of `v` in base 10 or 16, with the divisor a constant so that no
+// division instruction is needed.
+template <unsigned kBase, typename Out>
+Out* PutDigits(Out* end, std::uint64_t v, const char* digits) {
     do {
-        s.push_back(digits[v % base]);
-        v /= base;
+        *--end = static_cast<Out>(digits[v % kBase]);
+        v /= kBase;
     } while (v != 0);
-    std::reverse(s.begin(), s.end());
-    return s;
+    return end;
 }
 
-template <typename Char>
-std::basic_string<Char> Format(const Char* fmt, const FormatArg* next, const FormatArg* end, std::size_t limit) {
-    std::basic_string<Char> out;
+template <typename Out, typename Text>
+void AppendDigits(Text& out, std::uint64_t v, unsigned base, bool upper) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    Out text[24];
+    Out* end = text + sizeof text / sizeof text[0];
+    const Out* begin = base == 16 ? PutDigits<16>(end, v, digits) : PutDigits<10>(end, v, digits);
+    out.append(begin, static_cast<const Out*>(end));
+}
+
+// Formats into `out`, a string or the caller's storage. Every field is
+// written straight into the result and padded where it stands.
+template <typename Conv, typename Char, typename Text>
+void Format(Text& out, const Char* fmt, const FormatArg* next, const FormatArg* end, std::size_t limit) {
+    using Out = typename Conv::Unit;
+    using Unit = std::make_unsigned_t<Char>;
+    out.reserve(std::min<std::size_t>(limit, 120));  // room for a typical line
     const FormatArg zero(0);
     auto take = [&]() -> const FormatArg& { return next != end ? *next++ : zero; };
 
     for (const Char* p = fmt; *p && out.size() < limit; ++p) {
         if (*p != '%') {
-            out.push_back(*p);
+            // The literal text up to the next conversion, as far as the limit allows.
+            const Char* run = p;
+            while (p[1] && p[1] != '%') ++p;
+            const Char* stop = run + std::min<std::size_t>(p + 1 - run, limit - out.size());
+            if (Out* to = Extend(out, stop - run))
+                for (const Char* q = run; q != stop; ++q) *to++ = Conv::Put(static_cast<Unit>(*q));
             continue;
         }
         const Char* start = p++;
@@ -62,8 +153,8 @@ std::basic_string<Char> Format(const Char* fmt, const FormatArg* next, const For
         else if (*p == 'I' && p[1] == '6' && p[2] == '4') { wide64 = true; p += 3; }
         else if (*p == 'l' || *p == 'h') { ++p; }
 
-        std::basic_string<Char> field;
-        bool numeric = false;
+        const std::size_t before = out.size();
+        bool numeric = false, negative = false;
         switch (*p) {
         case '%':
             out.push_back('%');
@@ -73,9 +164,9 @@ std::basic_string<Char> Format(const Char* fmt, const FormatArg* next, const For
             std::uint64_t b = take().bits();
             std::int64_t v = wide64 ? static_cast<std::int64_t>(b) : static_cast<std::int32_t>(b);
             std::uint64_t mag = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
-            std::string d = Digits(mag, 10, false);
-            if (v < 0) d.insert(d.begin(), '-');
-            field.assign(d.begin(), d.end());
+            negative = v < 0;
+            if (negative) out.push_back('-');
+            AppendDigits<Out>(out, mag, 10, false);
             numeric = true;
             break;
         }
@@ -84,54 +175,70 @@ std::basic_string<Char> Format(const Char* fmt, const FormatArg* next, const For
         case 'X': {
             std::uint64_t b = take().bits();
             std::uint64_t v = wide64 ? b : static_cast<std::uint32_t>(b);
-            std::string d = Digits(v, *p == 'u' ? 10 : 16, *p == 'X');
-            field.assign(d.begin(), d.end());
+            AppendDigits<Out>(out, v, *p == 'u' ? 10 : 16, *p == 'X');
             numeric = true;
             break;
         }
         case 's':
-            field = TextOf<Char>(take());
+            AppendText<Conv>(out, take());
             break;
         case 'c':
-            field.push_back(static_cast<Char>(take().bits()));
+            // The character's unit as the format's own units hold it.
+            out.push_back(Conv::Put(static_cast<Unit>(take().bits())));
             break;
         default:
             // Not a conversion of ours: keep the text as written.
-            out.append(start, p + (*p ? 1 : 0));
+            for (const Char* q = start; q != p + (*p ? 1 : 0); ++q) out.push_back(Conv::Put(static_cast<Unit>(*q)));
             if (!*p) --p;
             continue;
         }
         // Padding never runs past the limit, however wide the field asks to be.
-        std::size_t pad = field.size() < static_cast<std::size_t>(width) ? width - field.size() : 0;
-        pad = std::min(pad, limit - std::min(limit, out.size()));
-        if (left) {
-            out += field;
-            out.append(pad, ' ');
-        } else if (zeroPad && numeric) {
-            std::size_t sign = (!field.empty() && field[0] == '-') ? 1 : 0;
-            field.insert(sign, pad, '0');
-            out += field;
-        } else {
-            out.append(pad, ' ');
-            out += field;
-        }
+        const std::size_t field = out.size() - before;
+        std::size_t pad = field < static_cast<std::size_t>(width) ? width - field : 0;
+        pad = std::min(pad, limit - std::min(limit, before));
+        if (pad == 0) continue;
+        if (left) out.append(pad, ' ');
+        else if (zeroPad && numeric) out.insert(before + (negative ? 1 : 0), pad, '0');
+        else out.insert(before, pad, ' ');
     }
     if (out.size() > limit) out.resize(limit);
+}
+
+template <typename Conv, typename Char>
+std::basic_string<typename Conv::Unit> Format(const Char* fmt, const FormatArg* next, const FormatArg* end,
+                                              std::size_t limit) {
+    std::basic_string<typename Conv::Unit> out;
+    Format<Conv>(out, fmt, next, end, limit);
     return out;
 }
 
 }  // namespace
 
 wstring16 FormatWide(const char16_t* format, FormatArgs args, std::size_t limit) {
-    return Format<char16_t>(format, args.begin(), args.end(), limit);
+    return Format<AsIs<char16_t>>(format, args.begin(), args.end(), limit);
 }
 
 wstring16 FormatWide(const char16_t* format, const std::vector<FormatArg>& args, std::size_t limit) {
-    return Format<char16_t>(format, args.data(), args.data() + args.size(), limit);
+    return Format<AsIs<char16_t>>(format, args.data(), args.data() + args.size(), limit);
+}
+
+std::string FormatWideNarrowed(const char16_t* format, FormatArgs args, std::size_t limit) {
+    return Format<Narrowed>(format, args.begin(), args.end(), limit);
+}
+
+std::string FormatWideNarrowed(const char16_t* format, const std::vector<FormatArg>& args, std::size_t limit) {
+    return Format<Narrowed>(format, args.data(), args.data() + args.size(), limit);
+}
+
+std::size_t FormatWideNarrowed(char* buffer, std::size_t capacity, const char16_t* format, FormatArgs args,
+                               std::size_t limit) {
+    FixedText<char> out(buffer, capacity);
+    Format<Narrowed>(out, format, args.begin(), args.end(), limit);
+    return out.full() ? SIZE_MAX : out.size();
 }
 
 std::string FormatNarrow(const char* format, FormatArgs args, std::size_t limit) {
-    return Format<char>(format, args.begin(), args.end(), limit);
+    return Format<AsIs<char>>(format, args.begin(), args.end(), limit);
 }
 
 wstring16 UpToNul(const wstring16& s) {

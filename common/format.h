@@ -56,6 +56,15 @@ using FormatArgs = std::initializer_list<FormatArg>;
 wstring16 FormatWide(const char16_t* format, FormatArgs args, std::size_t limit = SIZE_MAX);
 wstring16 FormatWide(const char16_t* format, const std::vector<FormatArg>& args, std::size_t limit = SIZE_MAX);
 std::string FormatNarrow(const char* format, FormatArgs args, std::size_t limit = SIZE_MAX);
+// Narrow(FormatWide(...)) in one step, for 8-bit files: each unit of the
+// wide result as one byte, '?' for a unit above 0xFF.
+std::string FormatWideNarrowed(const char16_t* format, FormatArgs args, std::size_t limit = SIZE_MAX);
+std::string FormatWideNarrowed(const char16_t* format, const std::vector<FormatArg>& args, std::size_t limit = SIZE_MAX);
+// The same into the caller's `buffer` of `capacity` bytes, without a
+// terminator: the result's length, or SIZE_MAX when formatting needed more
+// room than that (the caller then formats into a string).
+std::size_t FormatWideNarrowed(char* buffer, std::size_t capacity, const char16_t* format, FormatArgs args,
+                               std::size_t limit = SIZE_MAX);
 
 // The text before the first NUL, as a C string reads it.
 wstring16 UpToNul(const wstring16& s);

@@ -1,5 +1,10 @@
 #include "installer_tools/log.h"
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
 #include "common/text.h"
 #include "platform/resources.h"
 
@@ -15,21 +20,84 @@ platform::unique_file& LogFile() {
     return file;
 }
 
-void Write(const wstring16& text) {
-    std::string bytes = ToTextMode(Narrow(text));
-    platform::Current().WriteFile(LogFile().get(), bytes.data(), bytes.size());
+constexpr std::size_t kCut = kWorkingText - 1;
+
+// The line's prefix: "%s: " with the function's name, cut like the working
+// text, as the file receives it (each unit narrowed to one byte, "\n"
+// written as CR LF), written at `out`, which has room for 2 * `length` + 2
+// bytes; `length` is the name's, at most kCut.
+char* PutPrefix(char* out, const char16_t* name, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (name[i] == u'\n') *out++ = '\r';
+        *out++ = name[i] <= 0xFF ? static_cast<char>(name[i]) : '?';
+    }
+    if (length < kCut) *out++ = ':';
+    if (length + 1 < kCut) *out++ = ' ';
+    return out;
 }
 
-// One line: the function's prefix, the message up to its first NUL (as the
-// C runtime's text would end there), the line end; then a flush.
-void WriteLine(const char16_t* function, int level, const wstring16& message) {
-    const bool write = level <= kLogThreshold && LogFile();
-    if (write) {
-        Write(UpToNul(FormatWide(u"%s: ", {function}, kWorkingText - 1)));
-        Write(UpToNul(message));
-        Write(u"\n");
+const char16_t* NameOf(const char16_t* function) { return function ? function : u"(null)"; }
+
+// The message as the file receives it, written at `out`: up to its first
+// NUL (as the C runtime's text would end there), "\n" written as CR LF.
+// `out` has room for twice the message.
+char* PutMessage(char* out, const char* text, std::size_t size) {
+    const char* nul = static_cast<const char*>(std::memchr(text, 0, size));
+    const char* const end = nul ? nul : text + size;
+    while (text != end) {
+        const char* line = static_cast<const char*>(std::memchr(text, '\n', end - text));
+        const char* stop = line ? line : end;
+        std::memcpy(out, text, stop - text);
+        out += stop - text;
+        if (!line) break;
+        *out++ = '\r';
+        *out++ = '\n';
+        text = line + 1;
+    }
+    return out;
+}
+
+// One line: the prefix, the message (already 8-bit), the line end; then a
+// flush. The line is put together in memory (on the stack when it is short,
+// as nearly every line is) and goes to the file in one write, so no other
+// writer's text can land inside it.
+void WriteLine(const char* prefix, std::size_t prefixSize, int level, const char* message, std::size_t size) {
+    if (level <= kLogThreshold && LogFile()) {
+        const std::size_t room = prefixSize + 2 * size + 2;
+        char stack[640];
+        std::unique_ptr<char[]> heap;
+        char* const line = room <= sizeof stack ? stack : (heap.reset(new char[room]), heap.get());
+        std::memcpy(line, prefix, prefixSize);
+        char* end = PutMessage(line + prefixSize, message, size);
+        *end++ = '\r';
+        *end++ = '\n';
+        platform::Current().WriteFile(LogFile().get(), line, static_cast<std::size_t>(end - line));
     }
     if (LogFile()) platform::Current().FlushFile(LogFile().get());
+}
+
+// A line of a message formatted from `format` and `args`: formatted on the
+// stack when it is short, as nearly every message is.
+template <typename Args>
+void WriteLine(const char* prefix, std::size_t prefixSize, int level, const char16_t* format, const Args& args) {
+    if constexpr (std::is_same_v<Args, FormatArgs>) {
+        char message[256];
+        const std::size_t n = FormatWideNarrowed(message, sizeof message, format, args, kCut);
+        if (n != SIZE_MAX) return WriteLine(prefix, prefixSize, level, message, n);
+    }
+    const std::string message = FormatWideNarrowed(format, args, kCut);
+    WriteLine(prefix, prefixSize, level, message.data(), message.size());
+}
+
+// The same under a function's name.
+template <typename Args>
+void WriteLine(const char16_t* function, int level, const char16_t* format, const Args& args) {
+    const char16_t* name = NameOf(function);
+    const std::size_t length = std::min(WideLength(name), kCut);
+    char stack[128];
+    std::unique_ptr<char[]> heap;
+    char* const prefix = 2 * length + 2 <= sizeof stack ? stack : (heap.reset(new char[2 * length + 2]), heap.get());
+    WriteLine(prefix, PutPrefix(prefix, name, length) - prefix, level, format, args);
 }
 
 }  // namespace
@@ -50,11 +118,22 @@ void CloseLog() { LogFile().reset(); }
 bool LogIsOpen() { return LogFile().valid(); }
 
 void LogMessage(const char16_t* function, int level, const char16_t* format, FormatArgs args) {
-    WriteLine(function, level, FormatWide(format, args, kWorkingText - 1));
+    WriteLine(function, level, format, args);
 }
 
 void LogMessage(const char16_t* function, int level, const char16_t* format, const std::vector<FormatArg>& args) {
-    WriteLine(function, level, FormatWide(format, args, kWorkingText - 1));
+    WriteLine(function, level, format, args);
+}
+
+MethodLog::MethodLog(const char16_t* function) : function_(function) {
+    const char16_t* name = NameOf(function);
+    const std::size_t length = std::min(WideLength(name), kCut);
+    if (2 * length + 2 <= sizeof prefix_) prefixSize_ = PutPrefix(prefix_, name, length) - prefix_;
+}
+
+void MethodLog::operator()(const char16_t* format, FormatArgs args) const {
+    if (prefixSize_ != 0) WriteLine(prefix_, prefixSize_, 1, format, args);
+    else WriteLine(function_, 1, format, args);
 }
 
 }  // namespace qf::tools

@@ -46,6 +46,35 @@ TEST_F(LogTest, WritesOneCrLfLinePerMessage) {
     }
 }
 
+TEST_F(LogTest, AMethodsLogWritesWhatLogMessageWrites) {
+    // The method's log makes its prefix once and formats short messages on
+    // the stack; long names and long messages take the general way.
+    const std::u16string longName(300, u'N'), longText(600, u'x');
+    struct Case {
+        const char16_t* function;
+        const char16_t* format;
+        std::vector<qf::FormatArg> args;
+    };
+    const std::vector<Case> cases = {
+        {u"DriveFreeSpace::Test", u"Partition %d, Starting sector = %llu", {1, 20973568ull}},
+        {u"F", u"line\nbreak and %c", {static_cast<char16_t>(0x263A)}},
+        {u"F", u"cut %c here", {u'\0'}},
+        {u"F", u"%s", {longText}},
+        {longName.c_str(), u"after a long name %d", {7}},
+    };
+    for (const Case& c : cases) {
+        const std::size_t start = Bytes().size();
+        LogMessage(c.function, 1, c.format, c.args);
+        const std::string expected = Bytes().substr(start);
+        const qf::tools::MethodLog log(c.function);
+        switch (c.args.size()) {
+        case 1: log(c.format, {c.args[0]}); break;
+        case 2: log(c.format, {c.args[0], c.args[1]}); break;
+        }
+        EXPECT_EQ(Bytes().substr(start + expected.size()), expected) << qf::ToUtf8(c.format);
+    }
+}
+
 TEST_F(LogTest, CutsAMessageAt7999Characters) {
     const std::u16string message(8000, u'x');
     LogMessage(u"F", 1, u"%s", {message});
