@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace qf {
 
@@ -38,6 +39,30 @@ public:
             return 0;
         }
         return data_[at];
+    }
+
+    // The first position from `at` at which two NUL bytes in a row begin,
+    // both within the buffer; size() when there is none.
+    std::size_t find_nul_pair(std::size_t at) const {
+        if (!ok_) return size_;
+        std::size_t i = at;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // Eight bytes a step: the NUL bytes among them, then the pairs (the
+        // last byte's partner is the next step's first).
+        constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+        for (; i < size_ && size_ - i >= 9; i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, data_ + i, sizeof w);
+            // 0x80 in each byte of `w` that is NUL, and in nothing else.
+            const std::uint64_t nul = ~(((w & kLow7) + kLow7) | w | kLow7);
+            const std::uint64_t next = data_[i + 8] == 0 ? 0x8000000000000000ull : 0;
+            const std::uint64_t pairs = nul & ((nul >> 8) | next);
+            if (pairs != 0) return i + static_cast<std::size_t>(__builtin_ctzll(pairs)) / 8;
+        }
+#endif
+        for (; i < size_ && size_ - i >= 2; ++i)
+            if (data_[i] == 0 && data_[i + 1] == 0) return i;
+        return size_;
     }
 
 private:

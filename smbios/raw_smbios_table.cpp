@@ -98,12 +98,9 @@ std::optional<SmbiosStructure> FindSmbiosStructure(const std::uint8_t* table, st
         if (!in.has(offset, 4)) return std::nullopt;  // header cut short
         const std::size_t formatted = in.peek(offset + 1);
         // The closing NUL pair, searched from the end of the formatted area.
-        std::size_t k = 0;
-        for (;; ++k) {
-            const std::size_t at = offset + formatted + k;
-            if (!in.has(at, 2)) return std::nullopt;
-            if (in.peek(at) == 0 && in.peek(at + 1) == 0) break;
-        }
+        const std::size_t pair = in.find_nul_pair(offset + formatted);
+        if (pair == length) return std::nullopt;
+        const std::size_t k = pair - (offset + formatted);
         if (in.peek(offset) == type)
             return SmbiosStructure{static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(formatted + k + 1),
                                    table + offset};

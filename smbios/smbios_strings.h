@@ -16,10 +16,10 @@ namespace qf::smbios {
 const char* SmbiosString(const SmbiosStructure& structure, std::uint8_t number);
 
 // Whether the NUL-terminated `pattern` (terminator excluded) occurs in the
-// `size` bytes at `data`: each start position from 0 to size - n is tested
-// first against the pattern's first byte (its terminator, when it is empty)
-// and only then compared in full, unsigned and case-sensitive. False when
-// the bytes are fewer than the pattern.
+// `size` bytes at `data`, compared unsigned and case-sensitive: the answer a
+// test at every start position from 0 to size - n gives. An empty pattern is
+// found at a NUL byte (its terminator is what is compared there). False
+// when the bytes are fewer than the pattern. Nothing outside the bytes is read.
 bool ContainsPattern(const std::uint8_t* data, std::size_t size, const char* pattern);
 
 }  // namespace qf::smbios

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <random>
 
 #include "smbios/raw_smbios_table.h"
 #include "smbios/smbios_strings.h"
@@ -102,6 +103,25 @@ TEST(SmbiosWalk, OddFormattedLengthsStillMoveForward) {
     EXPECT_EQ(Find(table, 127), (Found{10, 5})) << "behind the odd ones";
 }
 
+TEST(SmbiosWalk, FindsTheClosingPairWhereverItFalls) {
+    // Formatted areas and strings of every length up to a few words, so that
+    // the closing pair, and the lone NULs between strings, fall at every
+    // place in and across the walk's steps.
+    const TableBytes oem = Structure(11, 0x0B00, {1}, {"VMware"});
+    for (std::size_t formatted = 0; formatted < 10; ++formatted)
+        for (std::size_t a = 1; a < 18; ++a)
+            for (std::size_t b = 0; b < 10; ++b) {
+                std::vector<std::string> strings = {std::string(a, 'x')};
+                if (b != 0) strings.push_back(std::string(b, 'y'));
+                const TableBytes first = Structure(1, 0x0100, TableBytes(formatted, 0x11), strings);
+                const auto at = static_cast<std::uint32_t>(first.size());
+                ASSERT_EQ(Find(Concat({first, oem, kEnd}), 11), (Found{at, 5 + 7}))
+                    << formatted << " formatted bytes, strings of " << a << " and " << b;
+                ASSERT_EQ(Find(Concat({first, oem}), first.size() + oem.size() - 1, 11), std::nullopt)
+                    << "the closing pair cut off";
+            }
+}
+
 TEST(SmbiosStrings, NumberedStringsStayInTheirSet) {
     const TableBytes table = Concat({Structure(1, 1, {1, 2, 3}, {"Acme", "Box", "7"}), Structure(2, 2, {1}, {"Board"}),
                                      Structure(3, 3, {0})});
@@ -139,6 +159,35 @@ TEST(SmbiosStrings, PatternSearchTestsEveryStartPosition) {
     EXPECT_FALSE(ContainsPattern(nullptr, 0, ""));
     const std::uint8_t high[] = {0xE9, 'c', 'r'};
     EXPECT_TRUE(ContainsPattern(high, 3, "\xE9" "c")) << "bytes compare as unsigned values";
+}
+
+TEST(SmbiosStrings, PatternSearchFindsWhatATestAtEveryPositionFinds) {
+    // Few distinct bytes, so that partial matches, repeated pairs and
+    // matches at either end are common; patterns longer than 255 bytes too.
+    std::mt19937 random(7);
+    for (int round = 0; round < 4000; ++round) {
+        const unsigned kinds = round % 3 == 0 ? 4 : 3;  // NULs in every third round only
+        const auto byte = [&] { return static_cast<std::uint8_t>("ab\xE9\0"[random() % kinds]); };
+        const std::size_t size = random() % (round % 10 == 0 ? 700 : 90);
+        TableBytes bytes(size);  // a heap block of exactly `size` bytes, so a sanitizer sees reads past it
+        for (auto& b : bytes) b = byte();
+        std::string pattern;
+        const std::size_t n = random() % (round % 10 == 0 ? 400 : 12);
+        if (size >= n && random() % 2) {
+            // Taken from the bytes: found, unless it runs into a NUL.
+            const std::size_t at = random() % (size - n + 1);
+            pattern.assign(bytes.begin() + at, bytes.begin() + at + n);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) pattern += static_cast<char>(byte());
+        }
+        pattern = pattern.substr(0, pattern.find('\0'));
+        bool expected = false;
+        const std::size_t m = pattern.size();
+        for (std::size_t p = 0; p + m <= size && p < size && !expected; ++p)
+            expected = bytes[p] == static_cast<std::uint8_t>(pattern.c_str()[0]) && std::memcmp(&bytes[p], pattern.data(), m) == 0;
+        ASSERT_EQ(ContainsPattern(bytes.data(), size, pattern.c_str()), expected)
+            << "pattern of " << m << " bytes in " << size << " bytes, round " << round;
+    }
 }
 
 // ---- The read through WMI, on simulated machines.
