@@ -44,6 +44,17 @@ sanitize: deps
 clean:
 	rm -rf build
 
+# --- benchmarks ---
+# The hot paths against baselines measured in the same run: a table of
+# ratios and goals (bench/README.md). Timing only; `make test` runs none of it.
+# BENCH_ARGS passes Google Benchmark flags, e.g. --benchmark_repetitions=30.
+BENCH_ARGS ?=
+.PHONY: bench
+bench: deps
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux -j $(JOBS) --target qf_bench
+	build/linux/bench/qf_bench $(BENCH_ARGS)
+
 # Every fuzz target for FUZZ_SECONDS (default 60), seeded from the sample
 # machines and the real firmware tables; a finding fails the run.
 FUZZ_SECONDS ?= 60

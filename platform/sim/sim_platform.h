@@ -31,6 +31,9 @@ public:
     std::size_t OutstandingCount() const { return Outstanding().size(); }
     // Every platform call made so far, "Name target" per call, in order.
     const std::vector<std::string>& calls() const { return calls_; }
+    // --- benchmarks ---
+    // Forgets the calls traced so far: a long run keeps its trace bounded.
+    void ClearCalls() { calls_.clear(); }
 
     // --- Platform -----------------------------------------------------------
     std::uint32_t GetLastError() override { return lastError_; }
