@@ -200,6 +200,18 @@ public:
     virtual HRESULT Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) = 0;
     virtual void Release(Interface object) = 0;
 
+    // --- firmware and prerequisite checks ---
+    enum : std::uint32_t {
+        kCoinitMultithreaded = 0x0,
+        kCoinitApartmentThreaded = 0x2,
+    };
+    static constexpr HRESULT kRpcEChangedMode = static_cast<HRESULT>(0x80010106u);
+    // CoInitializeEx for the calling thread (no reserved pointer): S_OK, S_FALSE
+    // when the thread already had COM in that mode, or a failure code.
+    virtual HRESULT CoInitializeEx(std::uint32_t coInit) = 0;
+    // Balances one successful CoInitializeEx.
+    virtual void CoUninitialize() = 0;
+
     // --- device setup and configuration manager ------------------------------
     // SetupDiGetClassDevsW: classGuid may be null (with DIGCF_ALLCLASSES),
     // enumerator may be null.

@@ -307,3 +307,13 @@ std::uint32_t Win32Platform::GetWindowsDirectoryW(char16_t* buffer, std::uint32_
 std::uint32_t Win32Platform::GetDriveTypeW(const char16_t* rootPath) { return ::GetDriveTypeW(W(rootPath)); }
 
 }  // namespace qf::platform::win32
+
+// --- firmware and prerequisite checks ---------------------------------------
+
+namespace qf::platform::win32 {
+
+HRESULT Win32Platform::CoInitializeEx(std::uint32_t coInit) { return ::CoInitializeEx(nullptr, coInit); }
+
+void Win32Platform::CoUninitialize() { ::CoUninitialize(); }
+
+}  // namespace qf::platform::win32

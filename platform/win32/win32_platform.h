@@ -34,6 +34,10 @@ public:
     HRESULT Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) override;
     void Release(Interface object) override;
 
+    // --- firmware and prerequisite checks ---
+    HRESULT CoInitializeEx(std::uint32_t coInit) override;
+    void CoUninitialize() override;
+
     DeviceList SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator, std::uint32_t flags) override;
     bool SetupDiEnumDeviceInfo(DeviceList list, std::uint32_t memberIndex, DevInfoData* data) override;
     bool SetupDiEnumDeviceInterfaces(DeviceList list, const Guid& interfaceClass, std::uint32_t memberIndex,
