@@ -10,6 +10,7 @@ namespace {
 std::vector<ExportDef> MakeExports() {
     std::vector<ExportDef> e;
     AddFrameExports(e);
+    AddHelperExports(e);
     AddDeviceExports(e);
     return e;
 }
@@ -84,6 +85,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
     for (std::size_t i = 0; i < args.size(); ++i) {
         const Param& p = i < def.params.size() ? def.params[i] : def.optional[i - def.params.size()];
         if (p.kind == Param::Kind::Number) callArgs.Number(i);
+        if (p.kind == Param::Kind::Signed) callArgs.Signed(i);
     }
     session.TakeLogLines();
     CallResult r;
@@ -98,6 +100,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
         call["object"] = {{"ErrorFlag", session.driveFreeSpace.ErrorFlag},
                           {"LastError", session.driveFreeSpace.LastError}};
     call["log"] = session.TakeLogLines();
+    for (const auto& [key, value] : r.more.items()) call[key] = value;
     return call;
 }
 

@@ -22,7 +22,7 @@ public:
 };
 
 struct Param {
-    enum class Kind { Text, Number } kind;
+    enum class Kind { Text, Number, Signed } kind;
     const char* name;
 };
 
@@ -45,6 +45,8 @@ private:
 struct CallResult {
     Json result;
     Json out = Json::object();
+    // Further members of the call's answer, after "log" (helperLog, messageBoxes).
+    Json more = Json::object();
 };
 
 struct ExportDef {
@@ -66,6 +68,7 @@ const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount);
 
 // Each area registers its exports; `qfcheck exports` lists them in this order.
 void AddFrameExports(std::vector<ExportDef>& exports);
+void AddHelperExports(std::vector<ExportDef>& exports);
 void AddDeviceExports(std::vector<ExportDef>& exports);
 
 // Conversions between the exported surface's wide text and JSON.
