@@ -1,5 +1,6 @@
 #include "exports.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/text.h"
@@ -13,12 +14,19 @@ std::vector<ExportDef> MakeExports() {
     AddDiskExports(e);
     AddCheckExports(e);
     AddDeviceExports(e);
+    AddHelperExports(e);
     return e;
 }
 
 }  // namespace
 
 const QF_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const QF_WCHAR*>(s.c_str()); }
+
+std::vector<QF_WCHAR> WideBuffer(const std::u16string& text, std::size_t capacity) {
+    std::vector<QF_WCHAR> buffer(std::max(capacity, text.size() + 1), 0);
+    std::copy(text.begin(), text.end(), buffer.begin());
+    return buffer;
+}
 
 std::u16string U(const QF_WCHAR* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 
@@ -86,6 +94,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
     for (std::size_t i = 0; i < args.size(); ++i) {
         const Param& p = i < def.params.size() ? def.params[i] : def.optional[i - def.params.size()];
         if (p.kind == Param::Kind::Number) callArgs.Number(i);
+        if (p.kind == Param::Kind::Signed) callArgs.Signed(i);
     }
     session.TakeLogLines();
     CallResult r;
@@ -101,6 +110,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
                           {"LastError", session.driveFreeSpace.LastError}};
     if (!r.prepareLog.empty()) call["prepareLog"] = r.prepareLog;
     call["log"] = session.TakeLogLines();
+    for (const auto& [key, value] : r.more.items()) call[key] = value;
     return call;
 }
 
