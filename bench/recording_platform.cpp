@@ -327,6 +327,55 @@ bool RecordingPlatform::IsWow64Process(bool* wow64) {
     Opaque("IsWow64Process");
     return inner_->IsWow64Process(wow64);
 }
+std::uint32_t RecordingPlatform::GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                                       std::uint32_t bufferSize) {
+    Opaque("GetSystemFirmwareTable");
+    return inner_->GetSystemFirmwareTable(provider, tableId, buffer, bufferSize);
+}
+std::uint32_t RecordingPlatform::GetPrivateProfileStringA(const char* section, const char* key,
+                                                         const char* defaultValue, char* returned, std::uint32_t size,
+                                                         const char* fileName) {
+    Opaque("GetPrivateProfileStringA");
+    return inner_->GetPrivateProfileStringA(section, key, defaultValue, returned, size, fileName);
+}
+Handle RecordingPlatform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
+    Opaque("CreateToolhelp32Snapshot");
+    return inner_->CreateToolhelp32Snapshot(flags, processId);
+}
+bool RecordingPlatform::Process32First(Handle snapshot, ProcessEntry* entry) {
+    Opaque("Process32First");
+    return inner_->Process32First(snapshot, entry);
+}
+bool RecordingPlatform::Process32Next(Handle snapshot, ProcessEntry* entry) {
+    Opaque("Process32Next");
+    return inner_->Process32Next(snapshot, entry);
+}
+Handle RecordingPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                                      std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+    Opaque("CreateFileA");
+    return inner_->CreateFileA(path, access, shareMode, creationDisposition, flagsAndAttributes);
+}
+std::uint32_t RecordingPlatform::GetSystemDirectoryA(char* buffer, std::uint32_t capacity) {
+    Opaque("GetSystemDirectoryA");
+    return inner_->GetSystemDirectoryA(buffer, capacity);
+}
+bool RecordingPlatform::CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                                       std::uint32_t creationFlags, ProcessInformation* information) {
+    Opaque("CreateProcessA");
+    return inner_->CreateProcessA(applicationName, commandLine, inheritHandles, creationFlags, information);
+}
+std::uint32_t RecordingPlatform::WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
+    Opaque("WaitForSingleObject");
+    return inner_->WaitForSingleObject(object, milliseconds);
+}
+bool RecordingPlatform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {
+    Opaque("GetExitCodeProcess");
+    return inner_->GetExitCodeProcess(process, exitCode);
+}
+int RecordingPlatform::MessageBoxA(std::uintptr_t window, const char* text, const char* caption, std::uint32_t type) {
+    Opaque("MessageBoxA");
+    return inner_->MessageBoxA(window, text, caption, type);
+}
 DeviceList RecordingPlatform::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator,
                                                    std::uint32_t flags) {
     Opaque("SetupDiGetClassDevsW");
