@@ -1,8 +1,11 @@
 // The marker searches on firmware bytes in memory, against memmem of the
 // same bytes: the OEM-strings marker search of the prerequisite checks (walk
-// to the first type-11 structure, search its span) and the helper library's
-// raw signature scan (the whole firmware-table answer). Reading the bytes
-// from the system is the platform's cost and is left out.
+// to the first type-11 structure, search its span, as
+// CheckNotAlreadyVirtualized::SearchForStringInBIOS does after its WMI read)
+// and the raw signature scan IsRunningFromNativeWindows makes over the whole
+// firmware-table answer. Reading the bytes from the system is the platform's
+// cost and is left out. Neither table holds a marker, so every search runs
+// to the end.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
