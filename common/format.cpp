@@ -40,6 +40,11 @@ public:
     void push_back(T c) {
         if (T* at = extend(1)) *at = c;
     }
+    // The free room, to be written and then taken with grow().
+    T* tail() { return data_ + size_; }
+    std::size_t room() const { return full_ ? 0 : capacity_ - size_; }
+    void grow(std::size_t n) { size_ += n; }
+    void mark_full() { full_ = true; }
     void append(const T* from, const T* to) {
         if (T* at = extend(to - from)) std::copy(from, to, at);
     }
@@ -74,6 +79,33 @@ T* Extend(std::basic_string<T>& out, std::size_t n) {
 template <typename T>
 T* Extend(FixedText<T>& out, std::size_t n) {
     return out.extend(n);
+}
+
+// Appends the literal text at `p` up to the next conversion or the format's
+// end, at most `max` units: the unit after the last one taken.
+template <typename Conv, typename Char>
+const Char* AppendLiteral(std::basic_string<typename Conv::Unit>& out, const Char* p, std::size_t max) {
+    std::size_t n = 0;
+    while (n < max && p[n] != 0 && p[n] != '%') ++n;
+    if (auto* to = Extend(out, n))
+        for (std::size_t i = 0; i < n; ++i) to[i] = Conv::Put(static_cast<std::make_unsigned_t<Char>>(p[i]));
+    return p + n;
+}
+// The same in one pass, written straight into the caller's storage.
+template <typename Conv, typename Char>
+const Char* AppendLiteral(FixedText<typename Conv::Unit>& out, const Char* p, std::size_t max) {
+    auto* to = out.tail();
+    const std::size_t room = std::min(max, out.room());
+    std::size_t n = 0;
+    for (; n < room && p[n] != 0 && p[n] != '%'; ++n) to[n] = Conv::Put(static_cast<std::make_unsigned_t<Char>>(p[n]));
+    out.grow(n);
+    if (n < max && p[n] != 0 && p[n] != '%') {
+        // The storage ran out before the text did: the result is given up,
+        // the text passed over.
+        out.mark_full();
+        while (n < max && p[n] != 0 && p[n] != '%') ++n;
+    }
+    return p + n;
 }
 
 // Appends the text of a string argument; a null string is "(null)".
@@ -125,11 +157,7 @@ void Format(Text& out, const Char* fmt, const FormatArg* next, const FormatArg* 
     for (const Char* p = fmt; *p && out.size() < limit; ++p) {
         if (*p != '%') {
             // The literal text up to the next conversion, as far as the limit allows.
-            const Char* run = p;
-            while (p[1] && p[1] != '%') ++p;
-            const Char* stop = run + std::min<std::size_t>(p + 1 - run, limit - out.size());
-            if (Out* to = Extend(out, stop - run))
-                for (const Char* q = run; q != stop; ++q) *to++ = Conv::Put(static_cast<Unit>(*q));
+            p = AppendLiteral<Conv>(out, p, limit - out.size()) - 1;
             continue;
         }
         const Char* start = p++;

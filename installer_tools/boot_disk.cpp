@@ -2,6 +2,7 @@
 // the drive letter whose device name begins with it, and the disk under
 // that volume.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "QuillFrameInstallerTools.h"
@@ -28,13 +29,15 @@ bool GetDriveLetterFromBootDevice(const char16_t* bootDevice, char16_t* drive) {
     }
     // Shared by every letter: a capacity that had to grow stays grown.
     std::size_t capacity = 1024;
+    std::vector<char16_t> target;
     for (char16_t letter = u'A'; mask != 0; ++letter, mask >>= 1) {
         if (!(mask & 1)) continue;
         const wstring16 driveString = FormatWide(u"%c:", {letter});
         log(u"Found drive %s", {driveString});
-        std::vector<char16_t> target;
         for (;;) {
-            target.assign(capacity, 0);
+            // Zero-filled for every answer, so nothing of the last one shows.
+            target.resize(capacity);
+            std::memset(target.data(), 0, capacity * sizeof(char16_t));
             if (os.QueryDosDeviceW(driveString.c_str(), target.data(), static_cast<std::uint32_t>(capacity)) != 0)
                 break;
             const std::uint32_t error = os.GetLastError();

@@ -57,36 +57,61 @@ char* PutMessage(char* out, const char* text, std::size_t size) {
     return out;
 }
 
-// One line: the prefix, the message (already 8-bit), the line end; then a
-// flush. The line is put together in memory (on the stack when it is short,
-// as nearly every line is) and goes to the file in one write, so no other
-// writer's text can land inside it.
-void WriteLine(const char* prefix, std::size_t prefixSize, int level, const char* message, std::size_t size) {
-    if (level <= kLogThreshold && LogFile()) {
-        const std::size_t room = prefixSize + 2 * size + 2;
-        char stack[640];
-        std::unique_ptr<char[]> heap;
-        char* const line = room <= sizeof stack ? stack : (heap.reset(new char[room]), heap.get());
-        std::memcpy(line, prefix, prefixSize);
-        char* end = PutMessage(line + prefixSize, message, size);
-        *end++ = '\r';
-        *end++ = '\n';
-        platform::Current().WriteFile(LogFile().get(), line, static_cast<std::size_t>(end - line));
-    }
+bool Writing(int level) { return level <= kLogThreshold && LogFile(); }
+
+void Write(const char* line, std::size_t size) { platform::Current().WriteFile(LogFile().get(), line, size); }
+
+// The file is flushed after every message, whatever its level.
+void Flush() {
     if (LogFile()) platform::Current().FlushFile(LogFile().get());
 }
 
-// A line of a message formatted from `format` and `args`: formatted on the
-// stack when it is short, as nearly every message is.
+// A line of the prefix and a message already 8-bit, put together in memory
+// and written in one write, so that no other writer's text lands inside it.
+void WriteLine(const char* prefix, std::size_t prefixSize, const char* message, std::size_t size) {
+    const std::size_t room = prefixSize + 2 * size + 2;
+    char stack[640];
+    std::unique_ptr<char[]> heap;
+    char* const line = room <= sizeof stack ? stack : (heap.reset(new char[room]), heap.get());
+    std::memcpy(line, prefix, prefixSize);
+    char* end = PutMessage(line + prefixSize, message, size);
+    *end++ = '\r';
+    *end++ = '\n';
+    Write(line, static_cast<std::size_t>(end - line));
+}
+
+// A short message without a line break of its own, as nearly every one is,
+// formatted on the stack straight behind the prefix. False, with nothing
+// written, for any other.
+bool WriteShortLine(const char* prefix, std::size_t prefixSize, const char16_t* format, FormatArgs args) {
+    char line[640];
+    if (prefixSize + 2 >= sizeof line) return false;
+    std::memcpy(line, prefix, prefixSize);
+    char* const message = line + prefixSize;
+    const std::size_t n = FormatWideNarrowed(message, sizeof line - prefixSize - 2, format, args, kCut);
+    if (n == SIZE_MAX) return false;
+    const char* nul = static_cast<const char*>(std::memchr(message, 0, n));
+    const std::size_t length = nul ? static_cast<std::size_t>(nul - message) : n;
+    if (std::memchr(message, '\n', length)) return false;
+    message[length] = '\r';
+    message[length + 1] = '\n';
+    Write(line, prefixSize + length + 2);
+    return true;
+}
+
+// One line: the prefix, the message formatted from `format` and `args`,
+// the line end; then a flush.
 template <typename Args>
 void WriteLine(const char* prefix, std::size_t prefixSize, int level, const char16_t* format, const Args& args) {
-    if constexpr (std::is_same_v<Args, FormatArgs>) {
-        char message[256];
-        const std::size_t n = FormatWideNarrowed(message, sizeof message, format, args, kCut);
-        if (n != SIZE_MAX) return WriteLine(prefix, prefixSize, level, message, n);
+    if (Writing(level)) {
+        bool written = false;
+        if constexpr (std::is_same_v<Args, FormatArgs>) written = WriteShortLine(prefix, prefixSize, format, args);
+        if (!written) {
+            const std::string message = FormatWideNarrowed(format, args, kCut);
+            WriteLine(prefix, prefixSize, message.data(), message.size());
+        }
     }
-    const std::string message = FormatWideNarrowed(format, args, kCut);
-    WriteLine(prefix, prefixSize, level, message.data(), message.size());
+    Flush();
 }
 
 // The same under a function's name.
