@@ -118,7 +118,7 @@ int PrintTable(const TableReporter& reporter) {
         }
         const double a = ours->second.ns / row.oursPer, b = base->second.ns / row.baselinePer;
         const double ratio = a / b;
-        const bool noisy = ours->second.cv > 0.1 || base->second.cv > 0.1;
+        const bool noisy = ours->second.cv > 0.15 || base->second.cv > 0.15;
         unstable = unstable || noisy;
         line.cells[1] = Time(a) + (row.unit == "call" ? "" : "/" + row.unit);
         line.cells[2] = Time(b) + (row.unit == "call" ? "" : "/" + row.unit);
@@ -149,7 +149,7 @@ int PrintTable(const TableReporter& reporter) {
                 reporter.cpus(), reporter.mhz(), reporter.load());
     if (missed == 0) std::printf("Every goal met.\n");
     else std::printf("%d goal%s missed or not measured.\n", missed, missed == 1 ? "" : "s");
-    if (unstable) std::printf("~ : a side varied by more than 10%% between repetitions (see the JSON file).\n");
+    if (unstable) std::printf("~ : one side varied by more than 15%% between repetitions (coefficient of variation; see the JSON file).\n");
     return missed;
 }
 

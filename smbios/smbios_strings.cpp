@@ -77,7 +77,7 @@ bool ContainsPattern(const std::uint8_t* data, std::size_t size, const char* pat
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(pattern);
     // Whether the bytes hold the pattern is all that is asked: the pair skip
     // finds an occurrence wherever a test at every position would.
-    if (n < 4 || n > 256 || size < 64) return FirstByteSearch(data, size, bytes, n);
+    if (n < 4 || n > 256 || size < 256) return FirstByteSearch(data, size, bytes, n);
     return PairSkipSearch(data, size, bytes, n);
 }
 
