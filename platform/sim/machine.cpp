@@ -206,7 +206,11 @@ Json Parse(std::string_view text) {
     try {
         return Json::parse(text.begin(), text.end(), check);
     } catch (const Json::exception& e) {
-        Fail("$", e.what());
+        // "[json.exception.parse_error.101] parse error at line 2, ...": the reason without the library's tag.
+        std::string reason = e.what();
+        if (reason.rfind("[json.exception.", 0) == 0 && reason.find("] ") != std::string::npos)
+            reason.erase(0, reason.find("] ") + 2);
+        Fail("$", reason);
     }
 }
 

@@ -524,6 +524,36 @@ TEST_P(FaultSweep, EveryExportFailsCleanlyAtEveryCall) {
     std::printf("%s: %zu faults\n", GetParam().c_str(), faults);
 }
 
+// A temporary folder the log cannot be created in (as root no permission
+// stops a write: a path that is a file stands for it). Every export answers
+// as it does with its log.
+TEST_P(FaultSweep, EveryExportAnswersTheSameWithoutItsLog) {
+    const qf::sim::Machine machine = Machine(std::nullopt);
+    const std::string notAFolder = (std::filesystem::path(dir_) / "not-a-folder").string();
+    std::ofstream(notAFolder) << "a file";
+    for (const qfcheck::ExportDef& def : qfcheck::Exports()) {
+        SCOPED_TRACE(def.name);
+        const auto it = Table().find(def.name);
+        if (it == Table().end()) continue;  // reported by the sweep
+        std::vector<std::string> args;
+        for (const std::string& a : it->second.args) args.push_back(Substitute(a, machine));
+        Json with, without;
+        {
+            qfcheck::Session session(Machine(std::nullopt), dir_);
+            with = qfcheck::RunCall(session, def.name, args);
+        }
+        {
+            qfcheck::Session session(Machine(std::nullopt), notAFolder);
+            without = qfcheck::RunCall(session, def.name, args);
+            EXPECT_EQ(session.platform().Outstanding(), Lines{}) << "not even a log";
+        }
+        EXPECT_EQ(without["result"], with["result"]);
+        EXPECT_EQ(without["out"], with["out"]);
+        EXPECT_EQ(without["object"], with["object"]);
+        EXPECT_EQ(without["log"], Json::array());
+    }
+}
+
 std::vector<std::string> SampleMachines() {
     std::vector<std::string> files;
     for (const auto& e : std::filesystem::directory_iterator(std::string(QF_SOURCE_DIR) + "/machines"))

@@ -14,7 +14,6 @@ Session::Session(qf::sim::Machine machine, std::string tempDir)
     // The storage the object lives in starts zero-filled; its constructor
     // leaves the slot table as it finds it.
     std::memset(static_cast<void*>(&diskDevices), 0, sizeof diskDevices);
-    std::filesystem::create_directories(tempDir_);
     auto sim = std::make_unique<qf::sim::SimPlatform>(std::move(machine), tempDir_);
     sim_ = sim.get();
     previous_ = qf::platform::SetCurrent(std::move(sim));
@@ -51,6 +50,8 @@ std::vector<std::string> ReadNewLines(const std::string& path, std::size_t* offs
 }
 
 qf::sim::Machine LoadMachineFile(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw std::runtime_error(path + ": is a folder, not a machine description");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error(path + ": cannot be read");
     std::stringstream text;

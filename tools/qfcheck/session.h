@@ -14,6 +14,8 @@ namespace qfcheck {
 class Session {
 public:
     // `tempDir` empty: a fresh folder under the host's temporary directory.
+    // A folder given is reported as it is: one that does not exist, or a
+    // file, leaves the libraries without their logs, as on Windows.
     Session(qf::sim::Machine machine, std::string tempDir);
     ~Session();
     Session(const Session&) = delete;
