@@ -13,6 +13,7 @@ std::vector<ExportDef> MakeExports() {
     AddDiskExports(e);
     AddCheckExports(e);
     AddDeviceExports(e);
+    AddHelperExports(e);
     return e;
 }
 
@@ -87,6 +88,7 @@ const ExportDef& CheckCall(const std::string& exportName, const std::vector<std:
         if (p.kind == Param::Kind::Number && callArgs.Number(i) > p.largest)
             throw UsageError(exportName + ": argument " + std::to_string(i + 1) + " (\"" + args[i] + "\") is more than " +
                              std::to_string(p.largest));
+        if (p.kind == Param::Kind::Signed) callArgs.Signed(i);
     }
     return def;
 }
@@ -109,6 +111,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
                           {"LastError", session.driveFreeSpace.LastError}};
     if (!r.prepareLog.empty()) call["prepareLog"] = r.prepareLog;
     call["log"] = session.TakeLogLines();
+    for (const auto& [key, value] : r.more.items()) call[key] = value;
     return call;
 }
 

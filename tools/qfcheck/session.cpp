@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "corvane_helper/smbios_lookups.h"
 #include "installer_tools/log.h"
 
 namespace qfcheck {
@@ -18,10 +19,13 @@ Session::Session(qf::sim::Machine machine, std::string tempDir)
     sim_ = sim.get();
     previous_ = qf::platform::SetCurrent(std::move(sim));
     qf::tools::OpenLog();
+    // The helper library loads with an empty table.
+    qf::helper::ResetProcessSmbiosTable();
 }
 
 Session::~Session() {
     qf::tools::CloseLog();
+    qf::helper::ResetProcessSmbiosTable();
     qf::platform::SetCurrent(std::move(previous_));
 }
 
