@@ -173,7 +173,10 @@ const FlagMessage kFlagMessages[] = {
 // One entry per export.
 
 struct Entry {
-    std::vector<std::string> args;  // "{bootDevice}": the machine's boot device
+    // "{bootDevice}": the machine's boot device; "{dir}": a folder of the
+    // test's own (also its current folder); "{machines}": the sample machines'
+    // folder, which holds a settings file.
+    std::vector<std::string> args;
     Json failure;                   // the documented failure result
     Lines messages;                 // documented messages a failure may bring
     bool anyResult = false;         // a count or answer a failure may change either way
@@ -181,6 +184,9 @@ struct Entry {
     // Calls (traced text prefixes) whose failure the export may answer
     // without a message of its own.
     std::vector<std::string> silent = {};
+    // Where its messages go: the first library's log, the helper library's
+    // log ("helperLog"), or message boxes ("messageBoxes").
+    std::string log = "log";
 };
 
 const std::map<std::string, Entry>& Table() {
@@ -280,6 +286,30 @@ const std::map<std::string, Entry>& Table() {
                  "Caller has NOT allocated enough memory", "*dwCallerRequiredSize = {n}",
                  "Caller did not allocate enough memory"}),
           true}},
+
+        // The helper library, which logs only where its table says.
+        {"IsRunningFromNativeWindows",
+         {{},
+          -1,
+          {"Table size = {n}", "GetSystemFirmwareTable returns zero", "Failed to allocate memory of oen table",
+           "bytes read = {n}", "nBytesRead != nOemTableSize"},
+          false,
+          false,
+          {},
+          "helperLog"}},
+        // A table that cannot be read leaves no manufacturer to match.
+        {"IsRunningOnNECSystem", {{"{machines}"}, false, {}}},
+        {"IsProcessRunning", {{"explorer.exe"}, 0, {}}},
+        {"GetUnallocatedSpace", {{"0", "0"}, -1, {}}},
+        // Only a start of diskpart that fails shows a message; every other failure is silent.
+        {"DeleteVRA",
+         {{"0", "{dir}"}, -1, {"Failed to delete the VRA partition, Error code = {error}"}, false, false,
+          {"CreateFileA", "DeviceIoControl"}, "messageBoxes"}},
+        // Whatever fails, every type is dumped from the copy held, or skipped.
+        {"DumpAll", {{}, true, {}}},
+        {"CCorvaneHelper::CCorvaneHelper", {{}, nullptr, {}, false, true}},
+        {"CCorvaneHelper::operator=", {{}, true, {}, false, true}},
+        {"nCorvaneHelper", {{}, 0, {}, false, true}},
     };
     return table;
 }
@@ -304,7 +334,12 @@ const std::map<std::string, std::vector<std::uint32_t>>& Errors() {
         {"CreateInstanceEnum", {0x80041010, 0x80070005}},
         {"Next", {0x80041001}},              // WBEM_E_FAILED
         {"Get", {0x80041002}},
-        {"CoInitializeEx", {0x80010106}},
+        {"CoInitializeEx", {0x80010106}},     // RPC_E_CHANGED_MODE
+        {"GetSystemFirmwareTable", {1}},
+        {"CreateToolhelp32Snapshot", {5}},
+        {"Process32First", {18}},             // ERROR_NO_MORE_FILES
+        {"CreateFileA", {5, 2}},
+        {"CreateProcessA", {2, 5}},
         {"GlobalMemoryStatusEx", {87}},
         {"VerifyVersionInfoW", {1150}},
         {"GetVersionExW", {87}},
@@ -321,7 +356,10 @@ const std::map<std::string, std::vector<std::uint32_t>>& Errors() {
 }
 
 // Traced operations that report no failure to fail with.
-const std::set<std::string> kCannotFail = {"OpenFile", "FlushFile", "CoUninitialize", "CPUID"};
+// (A profile file that cannot be read reads as the default; a message box
+// and the wait for a started program have nothing to report.)
+const std::set<std::string> kCannotFail = {"OpenFile",    "FlushFile", "CoUninitialize", "CPUID", "GetPrivateProfileStringA",
+                                           "MessageBoxA", "WaitForSingleObject"};
 
 // One traced call: "Name target[ capacity=N][ ioctl=NAME]".
 struct Traced {
@@ -371,8 +409,14 @@ protected:
         dir_ = qf::sim::MakeFreshTempDir();
         json_ = ReadFile(GetParam());
         ASSERT_FALSE(json_.empty()) << GetParam();
+        // The helper library writes its log and dumps into the current folder.
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(dir_);
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void TearDown() override {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(dir_);
+    }
 
     qf::sim::Machine Machine(const std::optional<qf::sim::ErrorRule>& fault) {
         qf::sim::Machine m = qf::sim::LoadMachine(json_, "sample");
@@ -398,10 +442,14 @@ protected:
 
     std::string dir_;
     std::string json_;
+    std::filesystem::path previous_;
 };
 
-Lines LogOf(const Json& call, const char* key) {
-    return call.contains(key) ? call[key].get<Lines>() : Lines{};
+Lines LogOf(const Json& call, const std::string& key) {
+    if (!call.contains(key)) return {};
+    Lines lines;
+    for (const Json& line : call[key]) lines.push_back(line.is_object() ? line["text"].get<std::string>() : line.get<std::string>());
+    return lines;
 }
 
 // ErrorFlag and LastError after a run, as its log says they must be.
@@ -423,8 +471,10 @@ void CheckErrorState(const Outcome& r, bool presetFlag, std::optional<std::uint3
     EXPECT_EQ(r.lastError, last) << what;
 }
 
-std::string Substitute(const std::string& arg, const qf::sim::Machine& m) {
+std::string Substitute(const std::string& arg, const qf::sim::Machine& m, const std::string& dir) {
     if (arg == "{bootDevice}") return m.os.bootDevice ? qf::ToUtf8(*m.os.bootDevice) : "NOT_AVAILABLE";
+    if (arg == "{dir}") return dir;
+    if (arg == "{machines}") return std::string(QF_SOURCE_DIR) + "/machines";
     return arg;
 }
 
@@ -449,12 +499,12 @@ TEST_P(FaultSweep, EveryExportFailsCleanlyAtEveryCall) {
         }
         const Entry& entry = it->second;
         std::vector<std::string> args;
-        for (const std::string& a : entry.args) args.push_back(Substitute(a, machine));
+        for (const std::string& a : entry.args) args.push_back(Substitute(a, machine, dir_));
 
         const Outcome base = Call(def.name, args, true);
         EXPECT_EQ(base.held, Lines{}) << "without a failure";
         if (def.usesDriveFreeSpace) CheckErrorState(base, true, std::nullopt, "without a failure");
-        const Lines baseLog = LogOf(base.call, "log");
+        const Lines baseLog = LogOf(base.call, entry.log);
         const std::set<std::string> baseLines(baseLog.begin(), baseLog.end());
 
         std::size_t first = base.first;
@@ -501,7 +551,7 @@ TEST_P(FaultSweep, EveryExportFailsCleanlyAtEveryCall) {
                         << what << ": " << result << ", expected " << entry.failure << " or " << base.call["result"];
                 }
                 bool documented = false;
-                for (const std::string& line : LogOf(r.call, "log")) {
+                for (const std::string& line : LogOf(r.call, entry.log)) {
                     if (baseLines.count(line)) continue;
                     const bool known = std::any_of(entry.messages.begin(), entry.messages.end(),
                                                    [&](const std::string& p) { return Matches(line, p, error); });
@@ -524,33 +574,47 @@ TEST_P(FaultSweep, EveryExportFailsCleanlyAtEveryCall) {
     std::printf("%s: %zu faults\n", GetParam().c_str(), faults);
 }
 
-// A temporary folder the log cannot be created in (as root no permission
-// stops a write: a path that is a file stands for it). Every export answers
-// as it does with its log.
-TEST_P(FaultSweep, EveryExportAnswersTheSameWithoutItsLog) {
+// A temporary folder and a current folder the libraries' files cannot be
+// created in (as root no permission stops a write: a path that is a file,
+// and a current folder that no longer exists, stand for them). Every export
+// answers as it does with its files, and leaves nothing open.
+TEST_P(FaultSweep, EveryExportAnswersTheSameWithoutItsFiles) {
     const qf::sim::Machine machine = Machine(std::nullopt);
     const std::string notAFolder = (std::filesystem::path(dir_) / "not-a-folder").string();
     std::ofstream(notAFolder) << "a file";
+    const std::filesystem::path gone = std::filesystem::path(dir_) / "gone";
     for (const qfcheck::ExportDef& def : qfcheck::Exports()) {
         SCOPED_TRACE(def.name);
         const auto it = Table().find(def.name);
         if (it == Table().end()) continue;  // reported by the sweep
         std::vector<std::string> args;
-        for (const std::string& a : it->second.args) args.push_back(Substitute(a, machine));
+        for (const std::string& a : it->second.args) args.push_back(Substitute(a, machine, dir_));
         Json with, without;
         {
             qfcheck::Session session(Machine(std::nullopt), dir_);
             with = qfcheck::RunCall(session, def.name, args);
         }
         {
+            std::filesystem::create_directory(gone);
+            std::filesystem::current_path(gone);
+            std::filesystem::remove(gone);
             qfcheck::Session session(Machine(std::nullopt), notAFolder);
             without = qfcheck::RunCall(session, def.name, args);
             EXPECT_EQ(session.platform().Outstanding(), Lines{}) << "not even a log";
+            std::filesystem::current_path(dir_);
         }
         EXPECT_EQ(without["result"], with["result"]);
-        EXPECT_EQ(without["out"], with["out"]);
         EXPECT_EQ(without["object"], with["object"]);
         EXPECT_EQ(without["log"], Json::array());
+        if (with.contains("helperLog")) {
+            EXPECT_EQ(without["helperLog"], Json::array());
+        }
+        // The dumps are the files themselves; the rest of the answer is the same.
+        if (with["out"].contains("files")) {
+            EXPECT_EQ(without["out"]["files"], Json::array());
+            with["out"].erase("files"), without["out"].erase("files");
+        }
+        EXPECT_EQ(without["out"], with["out"]);
     }
 }
 
