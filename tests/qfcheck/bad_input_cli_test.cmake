@@ -116,3 +116,23 @@ foreach(temp ${dir}/a-file ${dir}/no-such-folder)
     message(FATAL_ERROR "--temp-dir ${temp}: the folder was created")
   endif()
 endforeach()
+
+# --- a current folder that cannot hold the helper library's files ----------------------
+# Folders in the way of "corvanehelper.log" and "table1.out".."table14.out":
+# the helper library answers as usual and writes nothing.
+set(cwd ${dir}/blocked)
+file(MAKE_DIRECTORY ${cwd}/corvanehelper.log)
+foreach(type RANGE 1 14)
+  file(MAKE_DIRECTORY ${cwd}/table${type}.out)
+endforeach()
+execute_process(COMMAND ${QFCHECK} call IsRunningFromNativeWindows --then DumpAll WORKING_DIRECTORY ${cwd}
+                RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT code EQUAL 0 OR NOT err STREQUAL "")
+  message(FATAL_ERROR "a blocked current folder: exit ${code}: ${err}")
+endif()
+foreach(expected "\"result\":1," "\"helperLog\":[]" "\"result\":true," "\"files\":[]")
+  string(FIND "${out}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "a blocked current folder: expected «${expected}» in:\n${out}")
+  endif()
+endforeach()
