@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string pattern(reinterpret_cast<const char*>(data) + 1, std::min(n, size - 1));
         pattern = pattern.c_str();  // up to its first NUL
         const bool found = qf::smbios::ContainsPattern(table, size, pattern.c_str());
-        if (!pattern.empty()) Check(found == (std::string(reinterpret_cast<const char*>(table), size).find(pattern) != std::string::npos));
+        const std::string text(reinterpret_cast<const char*>(table), size);
+        if (!pattern.empty()) Check(found == (text.find(pattern) != std::string::npos));
     }
     return 0;
 }

@@ -106,7 +106,8 @@ bool IsHexRow(const std::string& line) {
 
 std::vector<std::uint8_t> HexRow(const std::string& line) {
     std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i + 1 < line.size(); i += 3) out.push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < line.size(); i += 3)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -286,7 +287,8 @@ TEST_F(DmidecodeDifferential, TablesCutShortOrBrokenReadTheSameBeforeTheBreak) {
         };
         std::vector<Variant> variants;
         const auto cut = [&](const std::string& what, std::size_t n) {
-            variants.push_back({what + " (" + std::to_string(n) + " bytes)", TableBytes(table.begin(), table.begin() + std::min(n, table.size()))});
+            n = std::min(n, table.size());
+            variants.push_back({what + " (" + std::to_string(n) + " bytes)", TableBytes(table.begin(), table.begin() + n)});
         };
         const std::size_t mid = at[at.size() / 2], late = at[at.size() - 2];
         cut("cut in the middle", (at[1] + at.back()) / 2);
