@@ -1,0 +1,602 @@
+#include "preflight.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "common/text.h"
+#include "exports.h"
+#include "installer_tools/disk_io.h"
+#include "installer_tools/large_integer.h"
+#include "units.h"
+
+namespace qfcheck::preflight {
+namespace {
+
+constexpr std::size_t kIdCapacity = 260;       // device IDs and addresses
+constexpr std::uint64_t kSectorBytes = 512;     // every sector of the libraries
+constexpr std::uint64_t kSectorsPerMB = 2048;
+
+// One run: the session, what has been learnt so far, and the boot drive
+// data the installer fills once and hands to the methods that take it.
+struct Run {
+    Session& session;
+    const Options& options;
+    Result& result;
+    BootDriveData record;
+    bool recordRead = false;
+    // Answers later questions and the verdict depend on.
+    std::uint32_t ntfsMask = 0, anyMask = 0;
+    std::vector<std::string> unpartitionedLog, testLog;
+};
+
+// The message of a log line written under `function`, or nothing.
+std::optional<std::string> MessageOf(const std::string& line, const std::string& function) {
+    const std::string prefix = function + ": ";
+    if (line.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return line.substr(prefix.size());
+}
+
+// The rest of the first message of `function` that begins with `start`.
+std::optional<std::string> Find(const std::vector<std::string>& log, const std::string& function,
+                                const std::string& start) {
+    for (const std::string& line : log)
+        if (auto m = MessageOf(line, function); m && m->compare(0, start.size(), start) == 0)
+            return m->substr(start.size());
+    return std::nullopt;
+}
+
+bool Has(const std::vector<std::string>& log, const std::string& function, const std::string& message) {
+    for (const std::string& line : log)
+        if (auto m = MessageOf(line, function); m && *m == message) return true;
+    return false;
+}
+
+// The last line that says something (the log's reason for a failure).
+std::string LastWords(const std::vector<std::string>& log) {
+    for (auto it = log.rbegin(); it != log.rend(); ++it)
+        if (!it->empty()) return *it;
+    return "nothing was logged";
+}
+
+Check& Add(Run& run, const char* id, const char* group, const char* title, const char* call) {
+    Check c;
+    c.id = id;
+    c.group = group;
+    c.title = title;
+    c.call = call;
+    run.result.checks.push_back(std::move(c));
+    return run.result.checks.back();
+}
+
+void TakeLog(Run& run, Check& c) {
+    std::vector<std::string> lines = run.session.TakeLogLines();
+    c.log.insert(c.log.end(), lines.begin(), lines.end());
+}
+
+// A check whose export this build does not have: said so, never guessed.
+// `decides`: its answer could block the install, so without it there is no
+// verdict of ready.
+void NotInThisBuild(Run& run, const char* id, const char* group, const char* title, const char* call, bool decides) {
+    Check& c = Add(run, id, group, title, call);
+    c.status = Status::Unavailable;
+    c.answer = "not available";
+    c.why = std::string("this build of the libraries has no ") + call + " yet";
+    if (decides) c.reason = std::string("Not asked: ") + title + " (" + call + " is not in this build).";
+}
+
+// "C: (slot 1)" or "slot 0".
+std::string SlotName(const Run& run, std::uint32_t i) {
+    const char16_t letter = static_cast<char16_t>(run.record.PartitionTable[i].LogicalDrive);
+    if (letter) return std::string(1, static_cast<char>(letter)) + ": (slot " + std::to_string(i) + ")";
+    return "slot " + std::to_string(i);
+}
+
+// The slots of a bitmask, by name.
+std::string Letters(const Run& run, std::uint32_t mask) {
+    std::string out;
+    for (std::uint32_t i = 0; i < 4; ++i)
+        if (mask & (1u << i)) out += (out.empty() ? "" : ", ") + SlotName(run, i);
+    return out;
+}
+
+// The free space of each volume the resize question read, for the picture.
+void NoteFreeSpace(Run& run, const std::vector<std::string>& log) {
+    char letter = 0;
+    for (const std::string& line : log) {
+        auto m = MessageOf(line, "DriveFreeSpace::GetFreeSpaceInPartition");
+        if (!m) continue;
+        const std::string checking = "Checking free space in partition \\\\.\\";
+        unsigned long long bytes = 0;
+        if (m->compare(0, checking.size(), checking) == 0 && m->size() > checking.size())
+            letter = (*m)[checking.size()];
+        else if (std::sscanf(m->c_str(), "Free space in partition = %llu bytes", &bytes) == 1 && letter)
+            for (Slot& s : run.result.disk.slots)
+                if (s.letter == letter) s.freeBytes = bytes;
+    }
+}
+
+// --- prerequisites ------------------------------------------------------------
+
+void AskProcessorVT(Run& run) {
+    NotInThisBuild(run, "processorVT", "prerequisites", "Processor virtualization", "ProcessorVT::Test", true);
+}
+
+void AskVTEnabled(Run& run) {
+    NotInThisBuild(run, "vtEnabled", "prerequisites", "Virtualization in firmware", "VTEnabled::Test", true);
+}
+
+void AskOtherHypervisor(Run& run) {
+    NotInThisBuild(run, "noOtherHypervisor", "prerequisites", "No other hypervisor",
+                   "CheckNotAlreadyVirtualized::Test", true);
+}
+
+void AskQuillFrameRunning(Run& run) {
+    NotInThisBuild(run, "quillFrameRunning", "prerequisites", "QuillFrame not running", "QuillFrameRunning::Test", true);
+}
+
+void AskOperatingSystem(Run& run) {
+    NotInThisBuild(run, "operatingSystem", "prerequisites", "Operating system",
+                   "VistaRequirements::Test, VistaRequirements::GetVersion", true);
+}
+
+void AskMemory(Run& run) {
+    NotInThisBuild(run, "memory", "prerequisites", "Memory", "RequiredMemory::Test", true);
+}
+
+void AskEncryption(Run& run) {
+    NotInThisBuild(run, "encryption", "prerequisites", "Volume encryption", "CBitlocker::Test", false);
+}
+
+void AskNativeWindows(Run& run) {
+    NotInThisBuild(run, "nativeWindows", "prerequisites", "Windows runs natively", "IsRunningFromNativeWindows", true);
+}
+
+void AskManufacturer(Run& run) {
+    NotInThisBuild(run, "manufacturer", "prerequisites", "Manufacturer check", "IsRunningOnNECSystem", false);
+}
+
+// --- boot disk ---------------------------------------------------------------------
+
+void AskBootDisk(Run& run) {
+    Check& c = Add(run, "bootDisk", "bootDisk", "Boot disk", "DriveFreeSpace::GetBootDriveData");
+    std::memset(&run.record, 0, sizeof run.record);
+    run.recordRead = run.session.driveFreeSpace.GetBootDriveData(&run.record);
+    TakeLog(run, c);
+    c.result = run.recordRead;
+    DiskPicture& disk = run.result.disk;
+    disk.read = run.recordRead;
+    if (!run.recordRead) {
+        c.status = Status::Blocks;
+        c.answer = "not read";
+        c.why = "the boot disk's partition table could not be read (" + LastWords(c.log) + ")";
+        c.reason = "The boot disk could not be read, so no place for the partition can be planned.";
+        return;
+    }
+    disk.diskNumber = run.record.DiskNumber;
+    int used = 0;
+    std::string letters;
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        const PartitionTableEntry& e = run.record.PartitionTable[i];
+        Slot s;
+        s.index = i;
+        s.style = e.PartitionStyle;
+        s.type = e.PartitionType;
+        s.letter = static_cast<char>(e.LogicalDrive);
+        s.startSector = static_cast<std::uint64_t>(e.StartingSector);
+        s.sizeSectors = static_cast<std::uint64_t>(e.SizeInSectors);
+        disk.slots.push_back(s);
+        if (e.PartitionType != 0) ++used;
+        if (e.LogicalDrive)
+            letters += (letters.empty() ? "" : ", ") + std::string(1, static_cast<char>(e.LogicalDrive)) + ": in slot " +
+                       std::to_string(i);
+    }
+    c.status = Status::Info;
+    c.answer = "disk " + std::to_string(run.record.DiskNumber);
+    c.why = "Windows booted from disk " + std::to_string(run.record.DiskNumber) + "; " + std::to_string(used) +
+            " of its 4 primary slots hold a partition" + (letters.empty() ? "" : " (" + letters + ")");
+    if (used == 0 && run.record.PartitionTable[0].PartitionStyle == 1)
+        c.why += "; it is a GPT disk, whose partitions the libraries do not count";
+    c.details["DiskNumber"] = run.record.DiskNumber;
+}
+
+void AskFreeSlot(Run& run) {
+    Check& c = Add(run, "freeSlot", "bootDisk", "Free primary slot", "DriveFreeSpace::CheckFreePartition");
+    const bool free = run.session.driveFreeSpace.CheckFreePartition();
+    TakeLog(run, c);
+    c.result = free;
+    if (free) {
+        c.status = Status::Ok;
+        c.answer = "yes";
+        c.why = "a slot of the partition table is free for the new partition";
+    } else {
+        c.status = Status::Blocks;
+        c.answer = "no";
+        c.why = run.recordRead ? "all four primary slots are in use; the new partition needs one of its own"
+                               : "the partition table could not be read";
+        if (run.recordRead)
+            c.reason = "All four primary slots of the boot disk's partition table are in use: the new partition "
+                       "needs a free one.";
+    }
+}
+
+// The gap an unpartitioned-space search settled on, read from its log: the
+// slot it was looking behind and, unless the gap runs to the end of the
+// disk, the slot that ends it.
+struct FoundGap {
+    int after = -1, before = -1;
+};
+std::optional<FoundGap> GapFromLog(const std::vector<std::string>& log) {
+    const std::string search = "DriveFreeSpace::CheckUnPartitionedSpace";
+    std::optional<FoundGap> found;
+    FoundGap current;
+    for (const std::string& line : log) {
+        auto m = MessageOf(line, search);
+        if (!m) continue;
+        int i = -1, k = -1;
+        unsigned long long bytes = 0;
+        if (std::sscanf(m->c_str(), "partition %d is a real partition", &i) == 1) {
+            current = FoundGap{i, -1};
+        } else if (std::sscanf(m->c_str(), "free space in bytes between partition %d and partition %d = %llu", &i, &k,
+                               &bytes) == 3) {
+            current.before = k;
+        } else if (*m == "Did not find any later partitions than this one, checking versus the end of the drive") {
+            current.before = -1;
+        } else if (*m == "Found enough free space" || *m == "Found enough free space at end of drive") {
+            found = current;
+        }
+    }
+    return found;
+}
+
+void AskUnpartitionedSpace(Run& run) {
+    Check& c = Add(run, "unpartitionedSpace", "bootDisk", "Unpartitioned space", "DriveFreeSpace::DoNotNeedToResize");
+    const bool room = run.session.driveFreeSpace.DoNotNeedToResize(run.options.sizeMB);
+    TakeLog(run, c);
+    run.unpartitionedLog = c.log;
+    c.result = room;
+    const std::string wanted = Find(c.log, "DriveFreeSpace::DoNotNeedToResize", "Therefore looking for ")
+                                   .value_or(std::to_string(run.options.sizeMB) + "MB of unpartitioned space");
+    const std::string asked = wanted.substr(0, wanted.find("MB")) + " MiB";
+    if (room) {
+        c.status = Status::Ok;
+        c.answer = "yes";
+        std::string where = "on the disk";
+        if (auto gap = GapFromLog(c.log); gap && gap->after >= 0 && gap->after < 4)
+            where = "after " + SlotName(run, static_cast<std::uint32_t>(gap->after)) +
+                    (gap->before < 0 ? ", at the end of the disk" : "");
+        c.why = "a gap of more than " + asked + " (the partition and a 25 MiB margin) lies " + where;
+    } else {
+        c.status = Status::Info;
+        c.answer = "no";
+        c.why = run.recordRead ? "no gap behind a partition holds " + asked + " (the partition and a 25 MiB margin)"
+                               : "the partition table could not be read";
+    }
+}
+
+void AskResize(Run& run, std::uint32_t mode) {
+    Check& c = mode == 1 ? Add(run, "resizeNtfs", "bootDisk", "Shrinkable NTFS partition", "DriveFreeSpace::CanResize 1")
+                         : Add(run, "resizeNtfsOrFat32", "bootDisk", "Shrinkable NTFS or FAT32", "DriveFreeSpace::CanResize 2");
+    QF_DWORD value = 0, mask = 0;
+    const bool can = run.session.driveFreeSpace.CanResize(mode, run.options.sizeMB, &value, &mask);
+    TakeLog(run, c);
+    c.result = can;
+    c.details["dwPartitionsCanResizeBitmask"] = mask;
+    (mode == 1 ? run.ntfsMask : run.anyMask) = can ? mask : 0;
+    NoteFreeSpace(run, c.log);
+    const std::string kinds = mode == 1 ? "NTFS partition" : "NTFS or FAT32 partition";
+    if (can) {
+        c.status = Status::Ok;
+        c.answer = Letters(run, mask);
+        c.why = "has at least " + std::to_string(run.options.sizeMB) + " MiB free, so it could give up the room";
+    } else {
+        c.status = Status::Info;
+        c.answer = "none";
+        c.why = run.recordRead ? "no primary " + kinds + " has " + std::to_string(run.options.sizeMB) + " MiB free"
+                               : "the partition table could not be read";
+    }
+}
+
+void AskDiskTest(Run& run) {
+    Check& c = Add(run, "diskTest", "bootDisk", "Room for the partition", "DriveFreeSpace::Test");
+    const bool yes = run.session.driveFreeSpace.Test(run.options.sizeMB);
+    TakeLog(run, c);
+    run.testLog = c.log;
+    c.result = yes;
+    const std::string f = "DriveFreeSpace::Test";
+    if (yes) {
+        c.status = Status::Ok;
+        c.answer = "yes";
+        c.why = Has(c.log, f, "Found a resizable partition")
+                    ? "the installer's disk question says yes: an NTFS partition can be shrunk"
+                    : "the installer's disk question says yes: there is unpartitioned space of more than 1945 MiB";
+    } else {
+        c.status = Status::Warn;  // the verdict decides whether another way is left
+        c.answer = "no";
+        if (Has(c.log, f, "No Free Primary Partition table entry found"))
+            c.why = "the installer's disk question says no: no free primary slot";
+        else
+            c.why = "the installer's disk question says no: no unpartitioned space of more than 1945 MiB and no "
+                    "NTFS partition with " + std::to_string(run.options.sizeMB) + " MiB free";
+    }
+}
+
+void AskEnvironmentPartition(Run& run) {
+    Check& c = Add(run, "environmentInstalled", "bootDisk", "QuillFrame partition",
+                   "DriveFreeSpace::IsQuillFrameInstalled, DriveFreeSpace::GetQFPartitionSize");
+    const bool installed = run.session.driveFreeSpace.IsQuillFrameInstalled();
+    c.result = installed;
+    std::optional<std::int64_t> size;
+    if (installed && run.recordRead) {
+        qf::tools::LargeInteger bytes;
+        if (run.session.driveFreeSpace.GetQFPartitionSize(&run.record, bytes.get())) size = bytes.value();
+    }
+    TakeLog(run, c);
+    if (installed) {
+        c.status = Status::Blocks;
+        c.answer = "installed";
+        c.why = "a partition of type 0x49 is already on the boot disk";
+        c.reason = "QuillFrame is already installed: its partition (type 0x49) is on the boot disk.";
+        if (size) {
+            c.details["sizeBytes"] = *size;
+            c.why += " (" + Bytes(static_cast<std::uint64_t>(*size)) + ")";
+        }
+    } else {
+        c.status = Status::Ok;
+        c.answer = "none";
+        c.why = run.recordRead ? "no primary slot holds a partition of type 0x49"
+                               : "the partition table could not be read";
+    }
+}
+
+void AskUnallocated(Run& run) {
+    NotInThisBuild(run, "unallocatedSpace", "bootDisk", "Unallocated space", "GetUnallocatedSpace", false);
+}
+
+// --- devices -------------------------------------------------------------------------
+
+void AskController(Run& run) {
+    Check& c = Add(run, "bootDiskController", "devices", "Boot disk controller",
+                   "EnumerateDiskDevices::GetBootDiskControllerAddress, "
+                   "EnumerateDiskDevices::IsOnlyDiskConnectedToController");
+    QF_WCHAR address[kIdCapacity] = {};
+    const bool found = run.session.diskDevices.GetBootDiskControllerAddress(address);
+    c.result = found;
+    std::string text;
+    for (std::size_t i = 0; i < kIdCapacity && address[i]; ++i) text += static_cast<char>(address[i] < 0x80 ? address[i] : '?');
+    if (!found) {
+        TakeLog(run, c);
+        c.status = Status::Warn;
+        c.answer = "not found";
+        c.why = "the boot disk's controller could not be found";
+        return;
+    }
+    c.details["address"] = text;
+    const bool alone = run.session.diskDevices.IsOnlyDiskConnectedToController(address);
+    TakeLog(run, c);
+    c.details["onlyDisk"] = alone;
+    // The parent's whole ID, from the table the question just filled.
+    std::string parent;
+    for (const auto& slot : run.session.diskDevices.DisksDeviceID) {
+        std::u16string id;
+        for (std::size_t i = 0; i < kIdCapacity && slot[i]; ++i) id.push_back(static_cast<char16_t>(slot[i]));
+        if (!text.empty() && qf::ToUtf8(id).find(text) != std::string::npos) {
+            parent = qf::ToUtf8(id);
+            break;
+        }
+    }
+    if (!parent.empty()) c.details["parentDeviceId"] = parent;
+    c.status = Status::Info;
+    c.answer = alone ? "disk alone on it" : "shared";
+    c.why = "address " + text + (parent.empty() ? "" : " (" + parent + ")") +
+            (alone ? "; no other disk hangs off it" : "; other disks hang off it too");
+}
+
+// The PCI devices' hardware-ID lists, with the buffer size the first call
+// reports, as a caller that does not know the size asks.
+void AskPciDevices(Run& run) {
+    Check& c = Add(run, "pciDevices", "devices", "PCI devices", "EnumeratePCIDevices::GetDevices");
+    EnumeratePCIDevices pci;
+    QF_DWORD required = 0;
+    unsigned char probe[2] = {};
+    bool ok = pci.GetDevices(probe, 0, &required);
+    std::vector<unsigned char> buffer;
+    if (!ok && required > 0) {
+        buffer.assign(required, 0);
+        ok = pci.GetDevices(buffer.data(), required, &required);
+    }
+    TakeLog(run, c);
+    c.result = ok;
+    Json devices = Json::array();
+    if (ok) {
+        // UTF-16LE multi-strings, one after the other.
+        Json ids = Json::array();
+        std::u16string id;
+        for (std::size_t at = 0; at + 1 < buffer.size(); at += 2) {
+            const char16_t unit = static_cast<char16_t>(buffer[at] | buffer[at + 1] << 8);
+            if (unit != 0) {
+                id.push_back(unit);
+            } else if (!id.empty()) {
+                ids.push_back(qf::ToUtf8(id));
+                id.clear();
+            } else {
+                devices.push_back(ids);
+                ids = Json::array();
+            }
+        }
+    }
+    c.details["devices"] = devices;
+    if (!ok) {
+        c.status = Status::Warn;
+        c.answer = "not read";
+        c.why = "the PCI devices could not be listed";
+        return;
+    }
+    c.status = Status::Info;
+    c.answer = std::to_string(devices.size()) + (devices.size() == 1 ? " device" : " devices");
+    std::string names;
+    for (const Json& d : devices) {
+        if (d.empty()) continue;
+        // "PCI\VEN_8086&DEV_2A00&..." shows as 8086:2A00.
+        const std::string first = d[0].get<std::string>();
+        const auto ven = first.find("VEN_"), dev = first.find("DEV_");
+        std::string name = first;
+        if (ven != std::string::npos && dev != std::string::npos)
+            name = first.substr(ven + 4, 4) + ":" + first.substr(dev + 4, 4);
+        names += (names.empty() ? "" : " ") + name;
+    }
+    c.why = names.empty() ? "no PCI device reported a hardware ID" : "vendor:device " + names;
+}
+
+// --- the disk picture and the verdict ---------------------------------------------------
+
+void DrawDisk(Run& run) {
+    DiskPicture& disk = run.result.disk;
+    if (!disk.read) return;
+    // The disk's size, as the drive geometry gives it.
+    qf::platform::unique_handle h = qf::tools::OpenForReading(qf::tools::PhysicalDrivePath(disk.diskNumber));
+    qf::tools::DiskGeometryEx geometry;
+    if (h && qf::tools::GetDriveGeometryEx(h.get(), &geometry) && geometry.diskSize > 0)
+        disk.sizeBytes = static_cast<std::uint64_t>(geometry.diskSize);
+    h.reset();
+    run.session.TakeLogLines();
+
+    const std::uint64_t sizeSectors = run.options.sizeMB * kSectorsPerMB;
+    Placement& p = disk.placement;
+    auto gapFrom = [&](const std::vector<std::string>& log, const char* by) {
+        auto gap = GapFromLog(log);
+        if (!gap || gap->after < 0 || gap->after > 3) return false;
+        const Slot& after = disk.slots[gap->after];
+        const std::uint64_t start = after.startSector + after.sizeSectors;
+        std::uint64_t end = 0;
+        if (gap->before >= 0 && gap->before < 4) end = disk.slots[gap->before].startSector;
+        else if (disk.sizeBytes) end = *disk.sizeBytes / kSectorBytes;
+        p.kind = Placement::Kind::Gap;
+        p.afterSlot = gap->after;
+        p.beforeSlot = gap->before;
+        p.startSector = start;
+        p.gapSectors = end > start ? end - start : 0;
+        p.foundBy = by;
+        return true;
+    };
+    if (gapFrom(run.unpartitionedLog, "DriveFreeSpace::DoNotNeedToResize")) return;
+    const std::uint32_t mask = run.ntfsMask ? run.ntfsMask : run.anyMask;
+    if (mask) {
+        std::uint32_t i = 0;
+        while (!(mask & (1u << i))) ++i;
+        const Slot& s = disk.slots[i];
+        p.kind = Placement::Kind::Shrink;
+        p.shrinkSlot = static_cast<int>(i);
+        const std::uint64_t end = s.startSector + s.sizeSectors;
+        p.startSector = end > sizeSectors ? end - sizeSectors : s.startSector;
+        p.foundBy = run.ntfsMask ? "DriveFreeSpace::CanResize 1" : "DriveFreeSpace::CanResize 2";
+        return;
+    }
+    gapFrom(run.testLog, "DriveFreeSpace::Test");
+}
+
+const Check* Get(const Result& r, const char* id) { return r.Find(id); }
+
+bool Answered(const Check* c) { return c && c->status != Status::Unavailable && c->status != Status::Skipped; }
+bool IsTrue(const Check* c) { return Answered(c) && c->result.is_boolean() && c->result.get<bool>(); }
+bool IsFalse(const Check* c) { return Answered(c) && c->result.is_boolean() && !c->result.get<bool>(); }
+
+void Decide(Run& run) {
+    Result& r = run.result;
+
+    // Each blocking answer in the order the questions were asked; two
+    // questions that find the same thing give one reason.
+    auto block = [&](const std::string& id, std::string text) {
+        for (const Reason& known : r.reasons)
+            if (known.text == text) return;
+        r.reasons.push_back({id, std::move(text)});
+    };
+    const std::string size = std::to_string(run.options.sizeMB) + " MiB";
+    for (const Check& c : r.checks)
+        if ((c.status == Status::Blocks || c.status == Status::Unavailable) && !c.reason.empty()) block(c.id, c.reason);
+
+    // Room for the partition: a free slot, and unpartitioned space or a
+    // partition to shrink (the installer's own answer, or either mode of the
+    // resize question).
+    const Check* freeSlot = Get(r, "freeSlot");
+    const bool route = IsTrue(Get(r, "diskTest")) || IsTrue(Get(r, "unpartitionedSpace")) || run.ntfsMask || run.anyMask;
+    Check* test = nullptr;
+    for (Check& c : r.checks)
+        if (c.id == "diskTest") test = &c;
+    if (run.recordRead && IsTrue(freeSlot) && !route) {
+        block("diskTest", "No room for a " + size + " partition: no large enough unpartitioned gap, and no NTFS or FAT32 "
+                          "partition with " + size + " free to shrink.");
+        if (test) test->status = Status::Blocks;
+    } else if (test && IsFalse(test) && IsTrue(freeSlot) && route) {
+        test->why += "; another way is left (see below)";
+        r.notes.push_back("DriveFreeSpace::Test says no, but " +
+                          std::string(run.ntfsMask || run.anyMask ? "a partition can still be shrunk (DriveFreeSpace::CanResize)"
+                                                                  : "the unpartitioned space is large enough (DriveFreeSpace::DoNotNeedToResize)") +
+                          ".");
+    } else if (test && IsFalse(test) && !IsTrue(freeSlot)) {
+        test->status = Status::Blocks;
+    }
+
+    r.ready = r.reasons.empty();
+}
+
+}  // namespace
+
+const char* StatusName(Status status) {
+    switch (status) {
+    case Status::Ok: return "ok";
+    case Status::Blocks: return "blocks";
+    case Status::Warn: return "warn";
+    case Status::Info: return "info";
+    case Status::Skipped: return "skipped";
+    case Status::Unavailable: return "unavailable";
+    }
+    return "?";
+}
+
+const Check* Result::Find(const std::string& id) const {
+    for (const Check& c : checks)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+Result Run(Session& session, const Options& options, std::string machineName, std::string machineSource) {
+    Result result;
+    result.machineName = std::move(machineName);
+    result.machineSource = std::move(machineSource);
+    result.sizeMB = options.sizeMB;
+    result.settingsDir = options.settingsDir;
+    result.logPath = session.logPath();
+    session.TakeLogLines();
+
+    struct Run run{session, options, result, {}, false, 0, 0, {}, {}};
+    // The installer's order: can the machine host the environment at all,
+    // then where its partition goes, then the devices it will hand over.
+    AskProcessorVT(run);
+    AskVTEnabled(run);
+    AskOtherHypervisor(run);
+    AskQuillFrameRunning(run);
+    AskOperatingSystem(run);
+    AskMemory(run);
+    AskEncryption(run);
+    AskNativeWindows(run);
+    AskManufacturer(run);
+
+    AskBootDisk(run);
+    AskFreeSlot(run);
+    AskUnpartitionedSpace(run);
+    AskResize(run, 1);
+    AskResize(run, 2);
+    AskDiskTest(run);
+    AskEnvironmentPartition(run);
+    AskUnallocated(run);
+
+    AskController(run);
+    AskPciDevices(run);
+
+    DrawDisk(run);
+    Decide(run);
+    return result;
+}
+
+}  // namespace qfcheck::preflight
