@@ -52,6 +52,7 @@ class QFTOOLS_API MBR {
 
 class QFTOOLS_API ProcessorVT {
     QF_FLAG_CODE_CLASS_BODY(ProcessorVT)
+    bool Test();
 };
 
 // Classes with a flag, a code and a word the constructor leaves unset.
@@ -67,15 +68,25 @@ class QFTOOLS_API QuillFrameInstalled {
 };
 class QFTOOLS_API QuillFrameRunning {
     QF_FLAG_CODE_WORD_CLASS_BODY(QuillFrameRunning)
+    bool Test();
+    bool SearchForStringInBIOS();
 };
 class QFTOOLS_API RequiredMemory {
     QF_FLAG_CODE_WORD_CLASS_BODY(RequiredMemory)
+    bool Test();
 };
 class QFTOOLS_API VTEnabled {
     QF_FLAG_CODE_WORD_CLASS_BODY(VTEnabled)
+    bool Test();
 };
 class QFTOOLS_API VistaRequirements {
     QF_FLAG_CODE_WORD_CLASS_BODY(VistaRequirements)
+    bool Test();
+    bool GetVersion(QF_WCHAR* version);
+
+private:
+    friend struct qf::ExportAccess;
+    bool Is32BitVista();
 };
 
 // Classes with three words that nothing sets or reads.
@@ -90,12 +101,16 @@ public:                                \
 
 class QFTOOLS_API CBitlocker {
     QF_THREE_WORD_CLASS_BODY(CBitlocker)
+    bool Test();
 };
 class QFTOOLS_API CPUProperties {
     QF_THREE_WORD_CLASS_BODY(CPUProperties)
+    bool IsCPUType(QF_WCHAR* text);
 };
 class QFTOOLS_API CheckNotAlreadyVirtualized {
     QF_THREE_WORD_CLASS_BODY(CheckNotAlreadyVirtualized)
+    bool Test();
+    bool SearchForStringInBIOS(char* text);
 };
 class QFTOOLS_API EnumeratePCIDevices {
     QF_THREE_WORD_CLASS_BODY(EnumeratePCIDevices)

@@ -16,6 +16,7 @@ struct ExportAccess {
     static bool QuillFramePartitionExists(DriveFreeSpace& d, BootDriveData* pBootDrive) {
         return d.QuillFramePartitionExists(pBootDrive);
     }
+    static bool Is32BitVista(VistaRequirements& v) { return v.Is32BitVista(); }
 };
 
 }  // namespace qf

@@ -207,6 +207,89 @@ public:
     virtual HRESULT Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) = 0;
     virtual void Release(Interface object) = 0;
 
+    // --- firmware and prerequisite checks ---
+    enum : std::uint32_t {
+        kCoinitMultithreaded = 0x0,
+        kCoinitApartmentThreaded = 0x2,
+        // The fields VerSetConditionMask and VerifyVersionInfoW speak of ...
+        kVerMinorVersion = 0x1,
+        kVerMajorVersion = 0x2,
+        kVerBuildNumber = 0x4,
+        kVerPlatformId = 0x8,
+        kVerServicePackMinor = 0x10,
+        kVerServicePackMajor = 0x20,
+        kVerSuiteName = 0x40,
+        kVerProductType = 0x80,
+        // ... and how a field compares.
+        kVerEqual = 1,
+        kVerGreater = 2,
+        kVerGreaterEqual = 3,
+        kVerLess = 4,
+        kVerLessEqual = 5,
+        kVerAnd = 6,
+        kVerOr = 7,
+        // Product types.
+        kVerNtWorkstation = 1,
+        kVerNtDomainController = 2,
+        kVerNtServer = 3,
+        kVerPlatformWin32Nt = 2,
+        kOsVersionInfoSize = 276,    // OSVERSIONINFOW
+        kOsVersionInfoExSize = 284,  // OSVERSIONINFOEXW
+        kMemoryStatusExSize = 64,
+        kErrorBadArguments = 160,
+        kErrorOldWinVersion = 1150,
+    };
+    static constexpr HRESULT kRpcEChangedMode = static_cast<HRESULT>(0x80010106u);
+
+    // OSVERSIONINFOEXW, byte for byte.
+    struct OsVersionInfoEx {
+        std::uint32_t osVersionInfoSize = 0;
+        std::uint32_t majorVersion = 0;
+        std::uint32_t minorVersion = 0;
+        std::uint32_t buildNumber = 0;
+        std::uint32_t platformId = 0;
+        char16_t csdVersion[128] = {};
+        std::uint16_t servicePackMajor = 0;
+        std::uint16_t servicePackMinor = 0;
+        std::uint16_t suiteMask = 0;
+        std::uint8_t productType = 0;
+        std::uint8_t reserved = 0;
+    };
+    static_assert(sizeof(OsVersionInfoEx) == kOsVersionInfoExSize, "OSVERSIONINFOEXW");
+    // MEMORYSTATUSEX, byte for byte.
+    struct MemoryStatusEx {
+        std::uint32_t length = 0;
+        std::uint32_t memoryLoad = 0;
+        std::uint64_t totalPhys = 0;
+        std::uint64_t availPhys = 0;
+        std::uint64_t totalPageFile = 0;
+        std::uint64_t availPageFile = 0;
+        std::uint64_t totalVirtual = 0;
+        std::uint64_t availVirtual = 0;
+        std::uint64_t availExtendedVirtual = 0;
+    };
+    static_assert(sizeof(MemoryStatusEx) == kMemoryStatusExSize, "MEMORYSTATUSEX");
+
+    // CoInitializeEx for the calling thread (no reserved pointer): S_OK, S_FALSE
+    // when the thread already had COM in that mode, or a failure code.
+    virtual HRESULT CoInitializeEx(std::uint32_t coInit) = 0;
+    // Balances one successful CoInitializeEx.
+    virtual void CoUninitialize() = 0;
+    // The CPUID instruction for `leaf` (sub-leaf 0): EAX, EBX, ECX, EDX.
+    virtual void Cpuid(std::uint32_t leaf, std::uint32_t registers[4]) = 0;
+    // GlobalMemoryStatusEx; the caller sets `length` to 64.
+    virtual bool GlobalMemoryStatusEx(MemoryStatusEx* status) = 0;
+    // VerSetConditionMask: `condition` (kVerEqual..kVerOr) for the field of `typeMask`.
+    virtual std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeMask,
+                                              std::uint8_t condition) = 0;
+    // VerifyVersionInfoW: whether the running system matches the fields of
+    // `typeMask` as the mask says; a mismatch leaves ERROR_OLD_WIN_VERSION.
+    virtual bool VerifyVersionInfoW(OsVersionInfoEx* info, std::uint32_t typeMask, std::uint64_t conditionMask) = 0;
+    // GetVersionExW into a record whose size field says 276 or 284.
+    virtual bool GetVersionExW(OsVersionInfoEx* info) = 0;
+    // IsWow64Process for the current process.
+    virtual bool IsWow64Process(bool* wow64) = 0;
+
     // --- device setup and configuration manager ------------------------------
     // SetupDiGetClassDevsW: classGuid may be null (with DIGCF_ALLCLASSES),
     // enumerator may be null.

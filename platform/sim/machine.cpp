@@ -663,6 +663,7 @@ void DeriveWmi(Machine& m) {
     // Vista and 7 count their service packs in the build number.
     const std::uint32_t build =
         BaseBuild(os.major, os.minor) + (os.major == 6 && os.minor <= 1 ? os.servicePackMajor : 0);
+    m.os.buildNumber = build;
     const std::u16string buildText = Widen(std::to_string(build));
     auto& cimv2 = m.wmi[u"ROOT\\CIMV2"];
     cimv2[u"WIN32_OPERATINGSYSTEM"] = {{

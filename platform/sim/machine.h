@@ -34,6 +34,7 @@ struct OsInfo {
     std::uint32_t major = 6, minor = 0;
     std::uint32_t servicePackMajor = 1, servicePackMinor = 0;
     std::uint32_t productType = 1;
+    std::uint32_t buildNumber = 0;  // derived from the version
     bool wow64 = false;
     std::u16string windowsDirectory = u"C:\\Windows";
     // Win32_OperatingSystem.BootDevice; nullopt: the property has no value.

@@ -71,6 +71,7 @@ std::vector<std::string> SimPlatform::Outstanding() const {
     for (const auto& [h, object] : handles_) out.push_back("handle " + object.label);
     for (const auto& [l, list] : deviceLists_) out.push_back("device list " + ToUtf8(list.label));
     for (const auto& [p, memory] : localMemory_) out.push_back("local memory of " + std::to_string(memory.size()) + " bytes");
+    for (std::uint32_t i = 0; i < comInitializations_; ++i) out.push_back("COM initialisation");
     for (const auto& [i, object] : interfaces_)
         out.push_back(std::string("interface ") + InterfaceName(static_cast<int>(object.kind)) + " " +
                       ToUtf8(object.className.empty() ? object.nameSpace : object.className));

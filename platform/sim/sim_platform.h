@@ -66,6 +66,17 @@ public:
                           std::int32_t* cimType) override;
     void Release(platform::Interface object) override;
 
+    // --- firmware and prerequisite checks ---
+    platform::HRESULT CoInitializeEx(std::uint32_t coInit) override;
+    void CoUninitialize() override;
+    void Cpuid(std::uint32_t leaf, std::uint32_t registers[4]) override;
+    bool GlobalMemoryStatusEx(MemoryStatusEx* status) override;
+    std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeMask,
+                                      std::uint8_t condition) override;
+    bool VerifyVersionInfoW(OsVersionInfoEx* info, std::uint32_t typeMask, std::uint64_t conditionMask) override;
+    bool GetVersionExW(OsVersionInfoEx* info) override;
+    bool IsWow64Process(bool* wow64) override;
+
     // --- device setup and configuration manager ------------------------------
     platform::DeviceList SetupDiGetClassDevsW(const platform::Guid* classGuid, const char16_t* enumerator,
                                               std::uint32_t flags) override;
@@ -174,6 +185,9 @@ private:
     platform::Handle nextHandle_ = 0x100;
     platform::Interface nextInterface_ = 0x1000;
     std::vector<std::uint32_t> ruleMatches_;
+    // COM on the calling thread: initialisations not yet balanced, and their mode.
+    std::uint32_t comInitializations_ = 0;
+    std::uint32_t comMode_ = 0;
     std::vector<std::string> calls_;
 };
 

@@ -47,7 +47,7 @@ void CopyVariant(const VARIANT& v, Variant* out) {
     case VT_BSTR:
         if (V_BSTR(&v)) out->text = U(V_BSTR(&v), SysStringLen(V_BSTR(&v)));
         break;
-    case VT_BOOL: out->integer = V_BOOL(&v) ? 1 : 0; break;
+    case VT_BOOL: out->integer = V_BOOL(&v) ? -1 : 0; break;  // VARIANT_TRUE, as the system holds it
     case VT_I1: out->integer = V_I1(&v); break;
     case VT_UI1: out->integer = V_UI1(&v); break;
     case VT_I2: out->integer = V_I2(&v); break;
@@ -76,7 +76,7 @@ void CopyVariant(const VARIANT& v, Variant* out) {
         }
         case VT_I2: out->integers.push_back(static_cast<const SHORT*>(data)[i]); break;
         case VT_I4: out->integers.push_back(static_cast<const LONG*>(data)[i]); break;
-        case VT_BOOL: out->integers.push_back(static_cast<const VARIANT_BOOL*>(data)[i] ? 1 : 0); break;
+        case VT_BOOL: out->integers.push_back(static_cast<const VARIANT_BOOL*>(data)[i] ? -1 : 0); break;
         default: break;
         }
     }
@@ -326,5 +326,103 @@ std::uint32_t Win32Platform::GetWindowsDirectoryW(char16_t* buffer, std::uint32_
 }
 
 std::uint32_t Win32Platform::GetDriveTypeW(const char16_t* rootPath) { return ::GetDriveTypeW(W(rootPath)); }
+
+}  // namespace qf::platform::win32
+
+// --- firmware and prerequisite checks ---------------------------------------
+
+namespace qf::platform::win32 {
+
+HRESULT Win32Platform::CoInitializeEx(std::uint32_t coInit) { return ::CoInitializeEx(nullptr, coInit); }
+
+void Win32Platform::CoUninitialize() { ::CoUninitialize(); }
+
+}  // namespace qf::platform::win32
+
+#include <cpuid.h>
+
+namespace qf::platform::win32 {
+
+void Win32Platform::Cpuid(std::uint32_t leaf, std::uint32_t registers[4]) {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    __cpuid_count(leaf, 0, a, b, c, d);
+    registers[0] = a, registers[1] = b, registers[2] = c, registers[3] = d;
+}
+
+bool Win32Platform::GlobalMemoryStatusEx(MemoryStatusEx* status) {
+    static_assert(sizeof(MEMORYSTATUSEX) == kMemoryStatusExSize, "MEMORYSTATUSEX");
+    MEMORYSTATUSEX m = {};
+    m.dwLength = status->length;
+    if (!::GlobalMemoryStatusEx(&m)) return false;
+    status->memoryLoad = m.dwMemoryLoad;
+    status->totalPhys = m.ullTotalPhys;
+    status->availPhys = m.ullAvailPhys;
+    status->totalPageFile = m.ullTotalPageFile;
+    status->availPageFile = m.ullAvailPageFile;
+    status->totalVirtual = m.ullTotalVirtual;
+    status->availVirtual = m.ullAvailVirtual;
+    status->availExtendedVirtual = m.ullAvailExtendedVirtual;
+    return true;
+}
+
+std::uint64_t Win32Platform::VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeMask,
+                                                 std::uint8_t condition) {
+    return ::VerSetConditionMask(conditionMask, typeMask, condition);
+}
+
+namespace {
+
+static_assert(sizeof(OSVERSIONINFOEXW) == Platform::kOsVersionInfoExSize, "OSVERSIONINFOEXW");
+
+void ToSystem(const Platform::OsVersionInfoEx& in, OSVERSIONINFOEXW* out) {
+    out->dwOSVersionInfoSize = in.osVersionInfoSize;
+    out->dwMajorVersion = in.majorVersion;
+    out->dwMinorVersion = in.minorVersion;
+    out->dwBuildNumber = in.buildNumber;
+    out->dwPlatformId = in.platformId;
+    std::memcpy(out->szCSDVersion, in.csdVersion, sizeof out->szCSDVersion);
+    out->wServicePackMajor = in.servicePackMajor;
+    out->wServicePackMinor = in.servicePackMinor;
+    out->wSuiteMask = in.suiteMask;
+    out->wProductType = in.productType;
+    out->wReserved = in.reserved;
+}
+
+void FromSystem(const OSVERSIONINFOEXW& in, Platform::OsVersionInfoEx* out) {
+    out->majorVersion = in.dwMajorVersion;
+    out->minorVersion = in.dwMinorVersion;
+    out->buildNumber = in.dwBuildNumber;
+    out->platformId = in.dwPlatformId;
+    std::memcpy(out->csdVersion, in.szCSDVersion, sizeof out->csdVersion);
+    if (in.dwOSVersionInfoSize < sizeof in) return;
+    out->servicePackMajor = in.wServicePackMajor;
+    out->servicePackMinor = in.wServicePackMinor;
+    out->suiteMask = in.wSuiteMask;
+    out->productType = in.wProductType;
+    out->reserved = in.wReserved;
+}
+
+}  // namespace
+
+bool Win32Platform::VerifyVersionInfoW(OsVersionInfoEx* info, std::uint32_t typeMask, std::uint64_t conditionMask) {
+    OSVERSIONINFOEXW v = {};
+    ToSystem(*info, &v);
+    return ::VerifyVersionInfoW(&v, typeMask, conditionMask) != FALSE;
+}
+
+bool Win32Platform::GetVersionExW(OsVersionInfoEx* info) {
+    OSVERSIONINFOEXW v = {};
+    ToSystem(*info, &v);
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&v))) return false;
+    FromSystem(v, info);
+    return true;
+}
+
+bool Win32Platform::IsWow64Process(bool* wow64) {
+    BOOL b = FALSE;
+    if (!::IsWow64Process(::GetCurrentProcess(), &b)) return false;
+    *wow64 = b != FALSE;
+    return true;
+}
 
 }  // namespace qf::platform::win32

@@ -38,6 +38,17 @@ public:
     HRESULT Get(Interface object, const char16_t* name, Variant* value, std::int32_t* cimType) override;
     void Release(Interface object) override;
 
+    // --- firmware and prerequisite checks ---
+    HRESULT CoInitializeEx(std::uint32_t coInit) override;
+    void CoUninitialize() override;
+    void Cpuid(std::uint32_t leaf, std::uint32_t registers[4]) override;
+    bool GlobalMemoryStatusEx(MemoryStatusEx* status) override;
+    std::uint64_t VerSetConditionMask(std::uint64_t conditionMask, std::uint32_t typeMask,
+                                      std::uint8_t condition) override;
+    bool VerifyVersionInfoW(OsVersionInfoEx* info, std::uint32_t typeMask, std::uint64_t conditionMask) override;
+    bool GetVersionExW(OsVersionInfoEx* info) override;
+    bool IsWow64Process(bool* wow64) override;
+
     DeviceList SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator, std::uint32_t flags) override;
     bool SetupDiEnumDeviceInfo(DeviceList list, std::uint32_t memberIndex, DevInfoData* data) override;
     bool SetupDiEnumDeviceInterfaces(DeviceList list, const Guid& interfaceClass, std::uint32_t memberIndex,

@@ -11,6 +11,7 @@ std::vector<ExportDef> MakeExports() {
     std::vector<ExportDef> e;
     AddFrameExports(e);
     AddDiskExports(e);
+    AddCheckExports(e);
     AddDeviceExports(e);
     return e;
 }

@@ -70,6 +70,7 @@ const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount);
 // Each area registers its exports; `qfcheck exports` lists them in this order.
 void AddFrameExports(std::vector<ExportDef>& exports);
 void AddDiskExports(std::vector<ExportDef>& exports);
+void AddCheckExports(std::vector<ExportDef>& exports);
 void AddDeviceExports(std::vector<ExportDef>& exports);
 
 // Conversions between the exported surface's wide text and JSON.
