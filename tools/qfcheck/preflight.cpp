@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "exports.h"
 #include "installer_tools/disk_io.h"
+#include "installer_tools/export_access.h"
 #include "installer_tools/large_integer.h"
 #include "units.h"
 
@@ -119,33 +120,170 @@ void NoteFreeSpace(Run& run, const std::vector<std::string>& log) {
 // --- prerequisites ------------------------------------------------------------
 
 void AskProcessorVT(Run& run) {
-    NotInThisBuild(run, "processorVT", "prerequisites", "Processor virtualization", "ProcessorVT::Test", true);
+    Check& c = Add(run, "processorVT", "prerequisites", "Processor virtualization", "ProcessorVT::Test");
+    const bool vt = ProcessorVT().Test();
+    TakeLog(run, c);
+    c.result = vt;
+    if (vt) {
+        c.status = Status::Ok;
+        c.answer = "yes";
+        c.why = "the processor has hardware virtualization (the VMX flag of CPUID)";
+    } else {
+        c.status = Status::Blocks;
+        c.answer = "no";
+        c.why = "the processor lacks hardware virtualization (no VMX flag in CPUID)";
+        c.reason = "The processor has no hardware virtualization (Intel VT-x), which QuillFrame's hypervisor needs.";
+    }
 }
 
 void AskVTEnabled(Run& run) {
-    NotInThisBuild(run, "vtEnabled", "prerequisites", "Virtualization in firmware", "VTEnabled::Test", true);
+    Check& c = Add(run, "vtEnabled", "prerequisites", "Virtualization in firmware", "VTEnabled::Test");
+    const bool on = VTEnabled().Test();
+    TakeLog(run, c);
+    c.result = on;
+    const std::string f = "VTEnabled::Test";
+    const auto answer = Find(c.log, f, "nVTReturn = ");
+    const bool locked = Has(c.log, f, "Lock bit set");
+    if (answer) c.details["nVTReturn"] = std::stoll(*answer);
+    const std::string driver = answer ? "the virtualization status driver answers " + *answer +
+                                            (locked ? "; the firmware has locked the setting" : "")
+                                      : std::string();
+    if (on) {
+        c.status = Status::Ok;
+        c.answer = "on";
+        c.why = "switched on by the firmware (" + driver + ")";
+        return;
+    }
+    c.status = Status::Blocks;
+    if (answer) {
+        c.answer = "off";
+        c.why = "switched off in the firmware (" + driver + ")";
+        c.reason = "Virtualization is switched off in the firmware: turn on Intel VT-x in the BIOS setup" +
+                   std::string(locked ? " (the setting is locked until the machine restarts)." : ".");
+    } else if (Has(c.log, f, "SetupDiEnumDeviceInterfaces failed")) {
+        c.answer = "unknown";
+        c.why = "the virtualization status driver is not installed, so the firmware's setting cannot be read";
+        c.reason = "Whether the firmware has virtualization switched on cannot be read: the virtualization status "
+                   "driver is not installed.";
+    } else {
+        c.answer = "unknown";
+        c.why = "the virtualization status driver could not be asked (" + LastWords(c.log) + ")";
+        c.reason = "Whether the firmware has virtualization switched on cannot be read: the virtualization status "
+                   "driver did not answer.";
+    }
 }
 
 void AskOtherHypervisor(Run& run) {
-    NotInThisBuild(run, "noOtherHypervisor", "prerequisites", "No other hypervisor",
-                   "CheckNotAlreadyVirtualized::Test", true);
+    Check& c = Add(run, "noOtherHypervisor", "prerequisites", "No other hypervisor", "CheckNotAlreadyVirtualized::Test");
+    const bool none = CheckNotAlreadyVirtualized().Test();
+    TakeLog(run, c);
+    c.result = none;
+    if (none) {
+        c.status = Status::Ok;
+        c.answer = "none found";
+        c.why = "no \"VMware\" marker in the firmware's OEM strings";
+    } else {
+        c.status = Status::Blocks;
+        c.answer = "VMware";
+        c.why = "the firmware's OEM strings carry the \"VMware\" marker: Windows runs in a virtual machine";
+        c.reason = "Windows runs inside a VMware virtual machine: QuillFrame has to be installed on the machine itself.";
+    }
 }
 
 void AskQuillFrameRunning(Run& run) {
-    NotInThisBuild(run, "quillFrameRunning", "prerequisites", "QuillFrame not running", "QuillFrameRunning::Test", true);
+    Check& c = Add(run, "quillFrameRunning", "prerequisites", "QuillFrame not running", "QuillFrameRunning::Test");
+    const bool running = QuillFrameRunning().Test();
+    TakeLog(run, c);
+    c.result = running;
+    if (!running) {
+        c.status = Status::Ok;
+        c.answer = "not running";
+        c.why = "no \"Corvane Driftwell\" signature in the firmware's OEM strings";
+    } else {
+        c.status = Status::Blocks;
+        c.answer = "running";
+        c.why = "the firmware's OEM strings carry the \"Corvane Driftwell\" signature of QuillFrame's hypervisor";
+        c.reason = "QuillFrame is already running: this Windows is a guest of its hypervisor.";
+    }
 }
 
 void AskOperatingSystem(Run& run) {
-    NotInThisBuild(run, "operatingSystem", "prerequisites", "Operating system",
-                   "VistaRequirements::Test, VistaRequirements::GetVersion", true);
+    Check& c = Add(run, "operatingSystem", "prerequisites", "Operating system",
+                   "VistaRequirements::Test, VistaRequirements::GetVersion");
+    VistaRequirements v;
+    const bool supported = v.Test();
+    QF_WCHAR name[200] = {};
+    v.GetVersion(name);
+    const bool is32 = qf::ExportAccess::Is32BitVista(v);
+    TakeLog(run, c);
+    std::string version;
+    for (std::size_t i = 0; i < 200 && name[i]; ++i) version += static_cast<char>(name[i] < 0x80 ? name[i] : '?');
+    c.result = supported;
+    c.details["version"] = version;
+    c.details["is32Bit"] = is32;
+    c.answer = version.empty() ? "unnamed" : version;
+    const std::string named = version.empty() ? "a system the libraries have no name for" : "\"" + version + "\"";
+    if (supported) {
+        c.status = Status::Ok;
+        c.why = named + ": Windows 6.0 with service pack 1 or later, 32-bit";
+    } else if (!is32) {
+        c.status = Status::Blocks;
+        c.why = named + " on a 64-bit system (the installer runs under WOW64)";
+        c.reason = "Windows is 64-bit: QuillFrame installs on 32-bit Windows only.";
+    } else {
+        c.status = Status::Blocks;
+        c.why = named + ": older than Windows 6.0 (Vista) with service pack 1";
+        c.reason = "Windows is too old: QuillFrame needs Windows Vista (6.0) with service pack 1 or later.";
+    }
 }
 
 void AskMemory(Run& run) {
-    NotInThisBuild(run, "memory", "prerequisites", "Memory", "RequiredMemory::Test", true);
+    Check& c = Add(run, "memory", "prerequisites", "Memory", "RequiredMemory::Test");
+    const bool enough = RequiredMemory().Test();
+    TakeLog(run, c);
+    c.result = enough;
+    unsigned long long total = 0;
+    const auto line = Find(c.log, "RequiredMemory::Test", "There are ");
+    const bool known = line && std::sscanf(line->c_str(), "%llu", &total) == 1;
+    if (known) c.details["totalBytes"] = total;
+    const std::string have = known ? Bytes(total) + " (" + Grouped(total) + " bytes)" : std::string("unknown");
+    c.answer = known ? Bytes(total) : "unknown";
+    if (enough) {
+        c.status = Status::Ok;
+        c.why = have + ", at least the 2,000,000,000 bytes needed";
+    } else {
+        c.status = Status::Blocks;
+        c.why = known ? have + ", less than the 2,000,000,000 bytes needed"
+                      : "the amount of memory could not be read (" + LastWords(c.log) + ")";
+        c.reason = known ? "Too little memory: " + Bytes(total) + ", and QuillFrame needs 2,000,000,000 bytes (1907 MiB)."
+                         : "The amount of memory could not be read.";
+    }
 }
 
 void AskEncryption(Run& run) {
-    NotInThisBuild(run, "encryption", "prerequisites", "Volume encryption", "CBitlocker::Test", false);
+    Check& c = Add(run, "encryption", "prerequisites", "Volume encryption", "CBitlocker::Test");
+    const bool ok = CBitlocker().Test();
+    TakeLog(run, c);
+    c.result = ok;
+    const std::string f = "CBitlocker::Test";
+    const auto volume = Find(c.log, f, "PersistentVolumeID = ");
+    if (volume) c.details["PersistentVolumeID"] = *volume;
+    if (!ok) {
+        c.status = Status::Warn;
+        c.answer = "unknown";
+        c.why = "BitLocker could not be looked for (" + LastWords(c.log) + ")";
+    } else if (volume) {
+        c.status = Status::Warn;
+        c.answer = "BitLocker";
+        c.why = "BitLocker is present (first encryptable volume " + *volume +
+                "); an encrypted volume cannot be shrunk until its encryption is suspended";
+    } else {
+        c.status = Status::Ok;
+        c.answer = "none";
+        c.why = Has(c.log, f, "No instances of Win32_EncryptableVolume, bitlocker is not installed")
+                    ? "BitLocker is not installed"
+                    : "BitLocker is installed but no volume can be encrypted";
+    }
 }
 
 void AskNativeWindows(Run& run) {
@@ -313,7 +451,9 @@ void AskDiskTest(Run& run) {
     } else {
         c.status = Status::Warn;  // the verdict decides whether another way is left
         c.answer = "no";
-        if (Has(c.log, f, "No Free Primary Partition table entry found"))
+        if (!run.recordRead)
+            c.why = "the partition table could not be read";
+        else if (Has(c.log, f, "No Free Primary Partition table entry found"))
             c.why = "the installer's disk question says no: no free primary slot";
         else
             c.why = "the installer's disk question says no: no unpartitioned space of more than 1945 MiB and no "
@@ -341,11 +481,14 @@ void AskEnvironmentPartition(Run& run) {
             c.details["sizeBytes"] = *size;
             c.why += " (" + Bytes(static_cast<std::uint64_t>(*size)) + ")";
         }
-    } else {
+    } else if (run.recordRead) {
         c.status = Status::Ok;
         c.answer = "none";
-        c.why = run.recordRead ? "no primary slot holds a partition of type 0x49"
-                               : "the partition table could not be read";
+        c.why = "no primary slot holds a partition of type 0x49";
+    } else {
+        c.status = Status::Info;
+        c.answer = "unknown";
+        c.why = "the partition table could not be read";
     }
 }
 
