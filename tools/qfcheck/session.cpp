@@ -30,6 +30,18 @@ Session::Session(LiveTag) {
     const std::uint32_t n = real->GetTempPathW(kMaxPath, dir);
     if (n == 0 || n >= kMaxPath) throw std::runtime_error("the system reports no temporary directory");
     tempDir_ = qf::ToUtf8(std::u16string(dir, n));
+    // What the installer does before it asks anything that reads WMI: COM
+    // on this thread (the multithreaded apartment, which the helper library's
+    // own WMI reads need too) and process-wide security that lets WMI
+    // proxies impersonate.
+    if (qf::platform::Failed(real->CoInitializeEx(qf::platform::Platform::kCoinitMultithreaded)))
+        throw std::runtime_error("COM cannot be initialised on this thread");
+    if (qf::platform::Failed(real->CoInitializeSecurity(qf::platform::Platform::kRpcCAuthnLevelDefault,
+                                                        qf::platform::Platform::kRpcCImpLevelImpersonate))) {
+        real->CoUninitialize();
+        throw std::runtime_error("COM security cannot be set for this process");
+    }
+    comInitialized_ = true;
     Install(std::move(real));
 }
 
@@ -57,6 +69,7 @@ qf::sim::SimPlatform& Session::platform() {
 
 Session::~Session() {
     qf::tools::CloseLog();
+    if (comInitialized_) qf::platform::Current().CoUninitialize();
     qf::platform::SetCurrent(std::move(previous_));
 }
 

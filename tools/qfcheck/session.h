@@ -46,6 +46,7 @@ private:
     qf::sim::SimPlatform* sim_ = nullptr;
     std::unique_ptr<qf::platform::Platform> previous_;
     std::size_t logOffset_ = 0;
+    bool comInitialized_ = false;
 };
 
 // New lines of a text file past `offset` (which moves to its end). Lines end
