@@ -2,6 +2,8 @@
 // machine (or, in the Windows build, on the live one) and shows the answers.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "capture.h"
 #include "exports.h"
 #include "preflight.h"
 
@@ -142,6 +145,30 @@ int Preflight(const std::vector<std::string>& argv) {
     return result.ready ? kReady : kNotReady;
 }
 
+// A description of the live machine, for `--machine` later.
+int Capture(const std::vector<std::string>& argv) {
+    std::string output;
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        if (argv[i] == "--output" && i + 1 < argv.size()) output = argv[++i];
+        else if (argv[i] == "--output") throw qfcheck::UsageError("--output needs a value");
+        else throw qfcheck::UsageError("capture: unknown argument " + argv[i]);
+    }
+#ifndef _WIN32
+    throw std::runtime_error("capture needs the Windows build: it reads the live machine through the Win32 layer");
+#endif
+    auto session = qfcheck::Session::Live();
+    const std::string text = qfcheck::capture::CaptureMachine("captured by qfcheck capture").dump(2) + "\n";
+    if (output.empty()) {
+        std::cout << text;
+        return 0;
+    }
+    std::ofstream out(std::filesystem::u8path(output), std::ios::binary);
+    out << text;
+    out.close();
+    if (!out) throw std::runtime_error(output + ": cannot be written");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +176,7 @@ int main(int argc, char** argv) {
     try {
         if (!args.empty() && args[0] == "preflight") return Preflight({args.begin() + 1, args.end()});
         if (!args.empty() && args[0] == "call") return Call({args.begin() + 1, args.end()});
+        if (!args.empty() && args[0] == "capture") return Capture({args.begin() + 1, args.end()});
         if (!args.empty() && args[0] == "exports") {
             for (const auto& e : qfcheck::Exports()) std::cout << e.name << "\n";
             return 0;
