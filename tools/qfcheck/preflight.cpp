@@ -222,17 +222,17 @@ void AskOperatingSystem(Run& run) {
     c.details["version"] = version;
     c.details["is32Bit"] = is32;
     c.answer = version.empty() ? "unnamed" : version;
-    const std::string named = version.empty() ? "a system the libraries have no name for" : "\"" + version + "\"";
+    const std::string named = version.empty() ? " (a kind the libraries have no name for)" : "";
     if (supported) {
         c.status = Status::Ok;
-        c.why = named + ": Windows 6.0 with service pack 1 or later, 32-bit";
+        c.why = "Windows 6.0 (Vista) with service pack 1 or later, 32-bit" + named;
     } else if (!is32) {
         c.status = Status::Blocks;
-        c.why = named + " on a 64-bit system (the installer runs under WOW64)";
+        c.why = "a 64-bit Windows: the installer runs under WOW64" + named;
         c.reason = "Windows is 64-bit: QuillFrame installs on 32-bit Windows only.";
     } else {
         c.status = Status::Blocks;
-        c.why = named + ": older than Windows 6.0 (Vista) with service pack 1";
+        c.why = "older than Windows 6.0 (Vista) with service pack 1" + named;
         c.reason = "Windows is too old: QuillFrame needs Windows Vista (6.0) with service pack 1 or later.";
     }
 }
@@ -246,14 +246,13 @@ void AskMemory(Run& run) {
     const auto line = Find(c.log, "RequiredMemory::Test", "There are ");
     const bool known = line && std::sscanf(line->c_str(), "%llu", &total) == 1;
     if (known) c.details["totalBytes"] = total;
-    const std::string have = known ? Bytes(total) + " (" + Grouped(total) + " bytes)" : std::string("unknown");
     c.answer = known ? Bytes(total) : "unknown";
     if (enough) {
         c.status = Status::Ok;
-        c.why = have + ", at least the 2,000,000,000 bytes needed";
+        c.why = (known ? Grouped(total) + " bytes: " : std::string()) + "at least the 2,000,000,000 bytes needed";
     } else {
         c.status = Status::Blocks;
-        c.why = known ? have + ", less than the 2,000,000,000 bytes needed"
+        c.why = known ? Grouped(total) + " bytes: less than the 2,000,000,000 bytes needed"
                       : "the amount of memory could not be read (" + LastWords(c.log) + ")";
         c.reason = known ? "Too little memory: " + Bytes(total) + ", and QuillFrame needs 2,000,000,000 bytes (1907 MiB)."
                          : "The amount of memory could not be read.";

@@ -244,7 +244,8 @@ std::string RenderText(const Result& r, bool colour) {
     out << paint(kBold, "QuillFrame preflight") << " - what the installer's libraries say about this machine\n";
     out << "  Machine:   " << r.machineName << "\n";
     out << "  From:      " << r.machineSource << "\n";
-    out << "  Planning:  a " << r.sizeMB << " MiB partition for the QuillFrame environment\n\n";
+    out << "  Planning:  a " << r.sizeMB << " MiB partition for the QuillFrame environment"
+        << (r.sizeMB == kDefaultSizeMB ? " (--size to change)" : "") << "\n\n";
 
     if (r.ready) {
         out << paint("1;32", "READY TO INSTALL") << "\n";
@@ -275,6 +276,8 @@ std::string RenderText(const Result& r, bool colour) {
     out << "\nDiagnostic log: " << r.logPath << "\n";
     out << "  (every step the libraries took for the answers above)\n";
     if (!r.helperLogPath.empty()) out << "CorvaneHelper's log: " << r.helperLogPath << "\n";
+    out << "\nMore: --json gives every answer with the export behind it and its log lines;\n"
+           "machines/README.md lists sample machines to try with --machine FILE.\n";
     return out.str();
 }
 
