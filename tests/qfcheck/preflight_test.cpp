@@ -125,6 +125,16 @@ TEST_F(PreflightTest, ThePlacementComesFromTheAnswers) {
     EXPECT_EQ(gap.disk.placement.gapSectors, 32ull << 21);
     EXPECT_EQ(gap.disk.placement.foundBy, "DriveFreeSpace::DoNotNeedToResize");
 
+    // Slot order unlike disk order: the gap lies after slot 1 and before slot 0.
+    Result between = Run(Members(
+        "\"disks\": [ { \"sizeBytes\": \"64GiB\", \"partitions\": [ {\"type\": 7, \"start\": \"40GiB\", \"length\": \"24GiB\"},"
+        " {\"type\": 7, \"start\": 0, \"length\": \"16GiB\"}, {\"type\": 0}, {\"type\": 0} ] } ]"));
+    EXPECT_EQ(between.disk.placement.kind, qfcheck::preflight::Placement::Kind::Gap);
+    EXPECT_EQ(between.disk.placement.afterSlot, 1);
+    EXPECT_EQ(between.disk.placement.beforeSlot, 0);
+    EXPECT_EQ(between.disk.placement.startSector, 16ull << 21);
+    EXPECT_EQ(between.disk.placement.gapSectors, 24ull << 21);
+
     Result shrink = Run(Members(FullDisk("7", "10GiB")), 1000);
     EXPECT_EQ(shrink.disk.placement.kind, qfcheck::preflight::Placement::Kind::Shrink);
     EXPECT_EQ(shrink.disk.placement.shrinkSlot, 0);

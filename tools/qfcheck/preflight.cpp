@@ -370,13 +370,14 @@ std::optional<FoundGap> GapFromLog(const std::vector<std::string>& log) {
     for (const std::string& line : log) {
         auto m = MessageOf(line, search);
         if (!m) continue;
-        int i = -1, k = -1;
+        int i = -1, k = -1, used = 0;
         unsigned long long bytes = 0;
-        if (std::sscanf(m->c_str(), "partition %d is a real partition", &i) == 1) {
+        // %n is stored only when the whole text before it matched.
+        if (std::sscanf(m->c_str(), "partition %d is a real partition,%n", &i, &used) == 1 && used > 0) {
             current = FoundGap{i, -1};
         } else if (std::sscanf(m->c_str(), "free space in bytes between partition %d and partition %d = %llu", &i, &k,
                                &bytes) == 3) {
-            current.before = k;
+            current = FoundGap{i, k};
         } else if (*m == "Did not find any later partitions than this one, checking versus the end of the drive") {
             current.before = -1;
         } else if (*m == "Found enough free space" || *m == "Found enough free space at end of drive") {
