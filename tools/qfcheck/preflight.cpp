@@ -593,6 +593,12 @@ void AskPciDevices(Run& run) {
 
 // --- the disk picture and the verdict ---------------------------------------------------
 
+const Check* Get(const Result& r, const char* id) { return r.Find(id); }
+
+bool Answered(const Check* c) { return c && c->status != Status::Unavailable && c->status != Status::Skipped; }
+bool IsTrue(const Check* c) { return Answered(c) && c->result.is_boolean() && c->result.get<bool>(); }
+bool IsFalse(const Check* c) { return Answered(c) && c->result.is_boolean() && !c->result.get<bool>(); }
+
 void DrawDisk(Run& run) {
     DiskPicture& disk = run.result.disk;
     if (!disk.read) return;
@@ -604,7 +610,9 @@ void DrawDisk(Run& run) {
     h.reset();
     run.session.TakeLogLines();
 
-    const std::uint64_t sizeSectors = run.options.sizeMB * kSectorsPerMB;
+    // With QuillFrame's partition already there, nothing new is placed.
+    if (IsTrue(run.result.Find("environmentInstalled"))) return;
+    const std::uint64_t sizeSectors = std::uint64_t{run.options.sizeMB} * kSectorsPerMB;
     Placement& p = disk.placement;
     auto gapFrom = [&](const std::vector<std::string>& log, const char* by) {
         auto gap = GapFromLog(log);
@@ -637,12 +645,6 @@ void DrawDisk(Run& run) {
     }
     gapFrom(run.testLog, "DriveFreeSpace::Test");
 }
-
-const Check* Get(const Result& r, const char* id) { return r.Find(id); }
-
-bool Answered(const Check* c) { return c && c->status != Status::Unavailable && c->status != Status::Skipped; }
-bool IsTrue(const Check* c) { return Answered(c) && c->result.is_boolean() && c->result.get<bool>(); }
-bool IsFalse(const Check* c) { return Answered(c) && c->result.is_boolean() && !c->result.get<bool>(); }
 
 void Decide(Run& run) {
     Result& r = run.result;

@@ -163,7 +163,10 @@ std::string PieceColour(const Piece& p) {
 
 void DrawDisk(std::ostringstream& out, const Result& r, const Paint& paint) {
     const DiskPicture& d = r.disk;
-    if (!d.read) return;
+    if (!d.read) {
+        out << "\n" << paint(kBold, "Boot disk") << ": its partition table could not be read, so there is nothing to draw.\n";
+        return;
+    }
     int mbrSlots = 0, gptSlots = 0;
     for (const Slot& s : d.slots) (s.style == 1 ? gptSlots : mbrSlots) += 1;
     out << "\n" << paint(kBold, "Boot disk " + std::to_string(d.diskNumber)) << ": "
@@ -229,9 +232,12 @@ void DrawDisk(std::ostringstream& out, const Result& r, const Paint& paint) {
         where = "The new partition would take the last " + std::to_string(r.sizeMB) + " MiB of " + name(place.shrinkSlot) +
                 ", which " + place.foundBy + " names as shrinkable.";
         break;
-    case Placement::Kind::None:
-        where = "There is no place for the new partition on this disk.";
+    case Placement::Kind::None: {
+        const auto own = std::find_if(d.slots.begin(), d.slots.end(), [](const Slot& s) { return s.type == 0x49; });
+        where = own != d.slots.end() ? "QuillFrame's own partition is already on this disk (slot " + std::to_string(own->index) + ")."
+                                     : "There is no place for the new partition on this disk.";
         break;
+    }
     }
     out << "  " << where << "\n";
 }
