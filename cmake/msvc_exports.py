@@ -108,9 +108,9 @@ def main():
     for name in names:
         if re.search(r"(C2|D2)E", name) and name.startswith("_ZN"):
             continue
-        kind, cls, member = classify(human[name] if not plain[name] else name)
-        if kind == "function" and not name.startswith("_Z"):
+        if not name.startswith("_Z") and not plain[name]:
             continue  # an extern "C" function keeps its plain name
+        kind, cls, member = classify(human[name] if not plain[name] else name)
         kept[name] = (kind, cls, member)
         if kind == "ctor":
             uses.append(f"new (storage) {cls};")

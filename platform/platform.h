@@ -290,6 +290,54 @@ public:
     // IsWow64Process for the current process.
     virtual bool IsWow64Process(bool* wow64) = 0;
 
+    // --- helper library ---
+    // GetSystemFirmwareTable: with a buffer too small, the size the table
+    // needs; otherwise the bytes written; 0 on failure. Signatures are
+    // multi-character constants, first character most significant.
+    static constexpr std::uint32_t kProviderRsmb = 0x52534D42;  // 'RSMB'
+    static constexpr std::uint32_t kTableOem0 = 0x4F454D30;     // 'OEM0'
+    virtual std::uint32_t GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                                 std::uint32_t bufferSize) = 0;
+    // GetPrivateProfileStringA of one key: the characters copied, terminator
+    // excluded (at most size - 1); the default when the file, section or key
+    // is missing.
+    virtual std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                                   char* returned, std::uint32_t size, const char* fileName) = 0;
+    // The process list: CreateToolhelp32Snapshot (INVALID_HANDLE_VALUE on
+    // failure; CloseHandle releases it), Process32First and Process32Next
+    // (false at the end of the list). The entry is the 8-bit PROCESSENTRY32
+    // of a 32-bit process as far as the libraries use it: its size field,
+    // which the caller sets, and szExeFile.
+    enum : std::uint32_t { kTh32csSnapProcess = 0x2, kProcessEntry32Size = 296 };
+    struct ProcessEntry {
+        std::uint32_t size = 0;
+        char exeFile[260] = {};
+    };
+    virtual Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) = 0;
+    virtual bool Process32First(Handle snapshot, ProcessEntry* entry) = 0;
+    virtual bool Process32Next(Handle snapshot, ProcessEntry* entry) = 0;
+    // CreateFileA; CloseHandle releases the handle.
+    virtual Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                               std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) = 0;
+    // GetSystemDirectoryA: as GetWindowsDirectoryW counts.
+    virtual std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t capacity) = 0;
+    // CreateProcessA without process or thread attributes, environment or
+    // current directory, with a zero-filled startup record. On success both
+    // handles are the caller's to close.
+    enum : std::uint32_t { kCreateNoWindow = 0x08000000, kInfinite = 0xFFFFFFFF, kWaitObject0 = 0, kWaitFailed = 0xFFFFFFFF };
+    struct ProcessInformation {
+        Handle process = kInvalidHandle;
+        Handle thread = kInvalidHandle;
+        std::uint32_t processId = 0, threadId = 0;
+    };
+    virtual bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                                std::uint32_t creationFlags, ProcessInformation* information) = 0;
+    virtual std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) = 0;
+    virtual bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) = 0;
+    // MessageBoxA: the button chosen (IDOK 1), or 0 on failure.
+    enum : std::uint32_t { kMbOk = 0x0, kMbIconInformation = 0x40 };
+    virtual int MessageBoxA(std::uintptr_t window, const char* text, const char* caption, std::uint32_t type) = 0;
+
     // --- device setup and configuration manager ------------------------------
     // SetupDiGetClassDevsW: classGuid may be null (with DIGCF_ALLCLASSES),
     // enumerator may be null.

@@ -223,6 +223,8 @@ std::uint32_t SimPlatform::CM_Get_Device_IDW(std::uint32_t devInst, char16_t* bu
 }
 
 void* SimPlatform::LocalAlloc(std::uint32_t, std::size_t bytes) {
+    // More than a 32-bit process's address space can give.
+    if (bytes >= 0x80000000u) return Fail(kErrorNotEnoughMemory), nullptr;
     std::vector<std::uint8_t> memory(std::max<std::size_t>(bytes, 1), 0);
     void* p = memory.data();
     localMemory_.emplace(p, std::move(memory));

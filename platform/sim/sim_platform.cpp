@@ -247,6 +247,10 @@ Handle SimPlatform::CreateFileW(const char16_t* path, std::uint32_t, std::uint32
         lastError_ = f->error.value_or(kErrorAccessDenied);
         return kInvalidHandle;
     }
+    return OpenPath(p);
+}
+
+Handle SimPlatform::OpenPath(const std::u16string& p) {
     const std::u16string upper = AsciiUpper(p);
     static const std::u16string kDrive = u"\\\\.\\PHYSICALDRIVE";
     if (upper.compare(0, kDrive.size(), kDrive) == 0 && upper.size() > kDrive.size() &&
@@ -294,6 +298,11 @@ bool SimPlatform::DeviceIoControl(Handle device, std::uint32_t code, const void*
         if (bytesReturned) *bytesReturned = n;
         return true;
     }
+    // --- helper library ---
+    if (o->kind == Object::Kind::Snapshot || o->kind == Object::Kind::Process || o->kind == Object::Kind::Thread)
+        return Fail(kErrorInvalidHandle);
+    if (o->kind == Object::Kind::Disk)
+        if (auto answer = HelperDiskRequest(*o, code, out, outSize, bytesReturned)) return *answer;
     return o->kind == Object::Kind::Volume ? VolumeRequest(*o, code, out, outSize, bytesReturned)
                                            : DiskRequest(*o, code, out, outSize, bytesReturned);
 }

@@ -77,6 +77,30 @@ public:
     bool GetVersionExW(OsVersionInfoEx* info) override;
     bool IsWow64Process(bool* wow64) override;
 
+    // --- helper library ---
+    std::uint32_t GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                         std::uint32_t bufferSize) override;
+    std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                           char* returned, std::uint32_t size, const char* fileName) override;
+    platform::Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+    bool Process32First(platform::Handle snapshot, ProcessEntry* entry) override;
+    bool Process32Next(platform::Handle snapshot, ProcessEntry* entry) override;
+    platform::Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                                 std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
+    std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t capacity) override;
+    bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                        std::uint32_t creationFlags, ProcessInformation* information) override;
+    std::uint32_t WaitForSingleObject(platform::Handle object, std::uint32_t milliseconds) override;
+    bool GetExitCodeProcess(platform::Handle process, std::uint32_t* exitCode) override;
+    int MessageBoxA(std::uintptr_t window, const char* text, const char* caption, std::uint32_t type) override;
+
+    // A message box the libraries showed; the simulated user closes it at once.
+    struct ShownMessageBox {
+        std::string text, caption;
+        std::uint32_t type = 0;
+    };
+    const std::vector<ShownMessageBox>& messageBoxes() const { return messageBoxes_; }
+
     // --- device setup and configuration manager ------------------------------
     platform::DeviceList SetupDiGetClassDevsW(const platform::Guid* classGuid, const char16_t* enumerator,
                                               std::uint32_t flags) override;
@@ -113,10 +137,10 @@ public:
 private:
     // What a kernel handle stands for.
     struct Object {
-        enum class Kind { File, Disk, Volume, VtDriver } kind;
+        enum class Kind { File, Disk, Volume, VtDriver, Snapshot, Process, Thread } kind;
         std::string label;        // the path it was opened with (UTF-8)
         std::u16string path;      // the same, as the libraries wrote it
-        std::uint32_t index = 0;  // disk or volume index in the machine
+        std::uint32_t index = 0;  // disk or volume index in the machine; a snapshot's next entry; a process's exit code
         void* file = nullptr;     // FILE* of a host file
     };
     // What a COM interface stands for.
@@ -177,6 +201,18 @@ private:
     // The volume a path for GetDiskFreeSpaceExW lies on ("C:", "C:\dir", "\\.\C:\").
     const Volume* VolumeOfPath(const std::u16string& path) const;
     std::map<platform::Handle, std::uint64_t> readPositions_;  // disk handles that have been read
+
+    // --- helper library ---
+    // A path opened by CreateFileW or CreateFileA, after the `errors` rules.
+    platform::Handle OpenPath(const std::u16string& path);
+    // The helper library's disk requests: the old-style layout and
+    // geometry, and the disk size (geometry EX). Nothing when `code` is
+    // none of them.
+    std::optional<bool> HelperDiskRequest(const Object& disk, std::uint32_t code, void* out, std::uint32_t outSize,
+                                          std::uint32_t* bytesReturned);
+    // The simulated diskpart on the arguments of its command line: its exit code.
+    std::uint32_t RunDiskpart(const std::string& arguments);
+    std::vector<ShownMessageBox> messageBoxes_;
 
     Machine machine_;
     std::string tempDir_;

@@ -7,6 +7,7 @@
 #include <wbemidl.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -429,6 +430,88 @@ bool Win32Platform::IsWow64Process(bool* wow64) {
 
 HRESULT Win32Platform::CoInitializeSecurity(std::uint32_t authnLevel, std::uint32_t impLevel) {
     return ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, authnLevel, impLevel, nullptr, EOAC_NONE, nullptr);
+}
+
+}  // namespace qf::platform::win32
+
+// --- helper library ---------------------------------------------------------
+
+namespace qf::platform::win32 {
+
+std::uint32_t Win32Platform::GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                                    std::uint32_t bufferSize) {
+    return ::GetSystemFirmwareTable(provider, tableId, buffer, bufferSize);
+}
+
+std::uint32_t Win32Platform::GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                                      char* returned, std::uint32_t size, const char* fileName) {
+    return ::GetPrivateProfileStringA(section, key, defaultValue, returned, size, fileName);
+}
+
+Handle Win32Platform::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
+    return Of(::CreateToolhelp32Snapshot(flags, processId));
+}
+
+namespace {
+
+// The system's own entry, its size field taken from the caller's.
+bool ProcessStep(Handle snapshot, Platform::ProcessEntry* entry, BOOL(WINAPI* step)(HANDLE, LPPROCESSENTRY32)) {
+    PROCESSENTRY32 record = {};
+    record.dwSize = entry->size;
+    if (!step(H(snapshot), &record)) return false;
+    static_assert(sizeof record.szExeFile == sizeof entry->exeFile, "szExeFile holds MAX_PATH characters");
+    std::memcpy(entry->exeFile, record.szExeFile, sizeof entry->exeFile);
+    entry->exeFile[sizeof entry->exeFile - 1] = 0;
+    return true;
+}
+
+}  // namespace
+
+bool Win32Platform::Process32First(Handle snapshot, ProcessEntry* entry) {
+    return ProcessStep(snapshot, entry, &::Process32First);
+}
+
+bool Win32Platform::Process32Next(Handle snapshot, ProcessEntry* entry) {
+    return ProcessStep(snapshot, entry, &::Process32Next);
+}
+
+Handle Win32Platform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                                  std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+    return Of(::CreateFileA(path, access, shareMode, nullptr, creationDisposition, flagsAndAttributes, nullptr));
+}
+
+std::uint32_t Win32Platform::GetSystemDirectoryA(char* buffer, std::uint32_t capacity) {
+    return ::GetSystemDirectoryA(buffer, capacity);
+}
+
+bool Win32Platform::CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                                   std::uint32_t creationFlags, ProcessInformation* information) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessA(applicationName, commandLine, nullptr, nullptr, inheritHandles, creationFlags, nullptr,
+                          nullptr, &startup, &started))
+        return false;
+    information->process = Of(started.hProcess);
+    information->thread = Of(started.hThread);
+    information->processId = started.dwProcessId;
+    information->threadId = started.dwThreadId;
+    return true;
+}
+
+std::uint32_t Win32Platform::WaitForSingleObject(Handle object, std::uint32_t milliseconds) {
+    return ::WaitForSingleObject(H(object), milliseconds);
+}
+
+bool Win32Platform::GetExitCodeProcess(Handle process, std::uint32_t* exitCode) {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(H(process), &code)) return false;
+    *exitCode = code;
+    return true;
+}
+
+int Win32Platform::MessageBoxA(std::uintptr_t window, const char* text, const char* caption, std::uint32_t type) {
+    return ::MessageBoxA(reinterpret_cast<HWND>(window), text, caption, type);
 }
 
 }  // namespace qf::platform::win32

@@ -49,6 +49,23 @@ public:
     bool GetVersionExW(OsVersionInfoEx* info) override;
     bool IsWow64Process(bool* wow64) override;
 
+    // --- helper library ---
+    std::uint32_t GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                         std::uint32_t bufferSize) override;
+    std::uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                           char* returned, std::uint32_t size, const char* fileName) override;
+    Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+    bool Process32First(Handle snapshot, ProcessEntry* entry) override;
+    bool Process32Next(Handle snapshot, ProcessEntry* entry) override;
+    Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                       std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
+    std::uint32_t GetSystemDirectoryA(char* buffer, std::uint32_t capacity) override;
+    bool CreateProcessA(const char* applicationName, char* commandLine, bool inheritHandles,
+                        std::uint32_t creationFlags, ProcessInformation* information) override;
+    std::uint32_t WaitForSingleObject(Handle object, std::uint32_t milliseconds) override;
+    bool GetExitCodeProcess(Handle process, std::uint32_t* exitCode) override;
+    int MessageBoxA(std::uintptr_t window, const char* text, const char* caption, std::uint32_t type) override;
+
     DeviceList SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator, std::uint32_t flags) override;
     bool SetupDiEnumDeviceInfo(DeviceList list, std::uint32_t memberIndex, DevInfoData* data) override;
     bool SetupDiEnumDeviceInterfaces(DeviceList list, const Guid& interfaceClass, std::uint32_t memberIndex,

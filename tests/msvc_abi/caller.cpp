@@ -2,6 +2,7 @@
 // (clang in MSVC mode), linked by an MSVC-style linker against our .lib.
 // No C runtime: it talks to the system through kernel32 and ole32 only.
 // Exit code 0 when every check held, else the number of the first that failed.
+#include "CorvaneHelper.h"
 #include "QuillFrameInstallerTools.h"
 
 extern "C" {
@@ -70,6 +71,16 @@ extern "C" void Start() {
     const bool found = drive->GetPhysicalBootDrive(&disk);
     Check(10, found == (disk != 0xFFFFFFFF), "DriveFreeSpace::GetPhysicalBootDrive answers through its MSVC name");
     drive->~DriveFreeSpace();
+
+    // The helper library: plain functions under their plain names, the
+    // class under its MSVC names.
+    void* helper = GetModuleHandleA("CorvaneHelper.dll");
+    Check(11, helper != nullptr && nCorvaneHelper == 0, "CorvaneHelper is loaded through its import library");
+    Check(12, IsRunningFromNativeWindows() == 1, "IsRunningFromNativeWindows answers through its plain name");
+    alignas(4) static unsigned char helperStorage[1];
+    auto helperConstruct = reinterpret_cast<Constructor>(GetProcAddress(helper, "??0CCorvaneHelper@@QAE@XZ"));
+    Check(13, helperConstruct && helperConstruct(helperStorage) == helperStorage,
+          "CCorvaneHelper's constructor hands back this");
     ExitProcess(static_cast<unsigned>(failed));
 }
 

@@ -13,6 +13,7 @@ std::vector<ExportDef> MakeExports() {
     AddDiskExports(e);
     AddCheckExports(e);
     AddDeviceExports(e);
+    AddHelperExports(e);
     return e;
 }
 
@@ -86,6 +87,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
     for (std::size_t i = 0; i < args.size(); ++i) {
         const Param& p = i < def.params.size() ? def.params[i] : def.optional[i - def.params.size()];
         if (p.kind == Param::Kind::Number) callArgs.Number(i);
+        if (p.kind == Param::Kind::Signed) callArgs.Signed(i);
     }
     session.TakeLogLines();
     CallResult r;
@@ -101,6 +103,7 @@ Json RunCall(Session& session, const std::string& exportName, const std::vector<
                           {"LastError", session.driveFreeSpace.LastError}};
     if (!r.prepareLog.empty()) call["prepareLog"] = r.prepareLog;
     call["log"] = session.TakeLogLines();
+    for (const auto& [key, value] : r.more.items()) call[key] = value;
     return call;
 }
 

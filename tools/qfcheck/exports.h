@@ -22,7 +22,7 @@ public:
 };
 
 struct Param {
-    enum class Kind { Text, Number } kind;
+    enum class Kind { Text, Number, Signed } kind;
     const char* name;
 };
 
@@ -48,6 +48,8 @@ struct CallResult {
     // Log lines of what qfcheck did before the call (filling a record the
     // export takes); shown as `prepareLog` when there are any.
     std::vector<std::string> prepareLog;
+    // Further members of the call's answer, after "log" (helperLog, messageBoxes).
+    Json more = Json::object();
 };
 
 struct ExportDef {
@@ -69,6 +71,7 @@ const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount);
 
 // Each area registers its exports; `qfcheck exports` lists them in this order.
 void AddFrameExports(std::vector<ExportDef>& exports);
+void AddHelperExports(std::vector<ExportDef>& exports);
 void AddDiskExports(std::vector<ExportDef>& exports);
 void AddCheckExports(std::vector<ExportDef>& exports);
 void AddDeviceExports(std::vector<ExportDef>& exports);

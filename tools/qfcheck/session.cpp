@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "common/text.h"
+#include "corvane_helper/smbios_lookups.h"
 #include "installer_tools/log.h"
 
 namespace qfcheck {
@@ -60,6 +61,8 @@ void Session::Install(std::unique_ptr<qf::platform::Platform> platform) {
     std::memset(static_cast<void*>(&diskDevices), 0, sizeof diskDevices);
     previous_ = qf::platform::SetCurrent(std::move(platform));
     qf::tools::OpenLog();
+    // The helper library loads with an empty table.
+    qf::helper::ResetProcessSmbiosTable();
 }
 
 qf::sim::SimPlatform& Session::platform() {
@@ -69,6 +72,7 @@ qf::sim::SimPlatform& Session::platform() {
 
 Session::~Session() {
     qf::tools::CloseLog();
+    qf::helper::ResetProcessSmbiosTable();
     if (comInitialized_) qf::platform::Current().CoUninitialize();
     qf::platform::SetCurrent(std::move(previous_));
 }
