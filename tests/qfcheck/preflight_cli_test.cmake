@@ -34,9 +34,21 @@ expect_in("${out}" "NOT READY TO INSTALL\n  - Virtualization is switched off in 
 # --size reaches the libraries' questions.
 run(0 preflight --json --size 1000)
 string(JSON size GET "${out}" sizeMB)
-string(JSON wanted GET "${out}" checks unpartitionedSpace log 4)
-if(NOT size EQUAL 1000 OR NOT wanted STREQUAL "DriveFreeSpace::DoNotNeedToResize: Therefore looking for 1025MB of unpartitioned space")
-  message(FATAL_ERROR "--size 1000: sizeMB ${size}, «${wanted}»")
+string(JSON log GET "${out}" checks unpartitionedSpace log)
+if(NOT size EQUAL 1000)
+  message(FATAL_ERROR "--size 1000: sizeMB ${size}")
+endif()
+expect_in("${log}" "\"DriveFreeSpace::DoNotNeedToResize: Therefore looking for 1025MB of unpartitioned space\"")
+
+# The manufacturer check is asked only with a settings folder.
+run(0 preflight --json --machine ${SOURCE_DIR}/machines/nec-desktop.json)
+string(JSON status GET "${out}" checks manufacturer status)
+run(0 preflight --json --machine ${SOURCE_DIR}/machines/nec-desktop.json --settings-dir ${SOURCE_DIR}/machines)
+string(JSON result GET "${out}" checks manufacturer result)
+run(0 preflight --json --settings-dir ${SOURCE_DIR}/machines)
+string(JSON other GET "${out}" checks manufacturer result)
+if(NOT status STREQUAL "skipped" OR NOT result STREQUAL "ON" OR NOT other STREQUAL "OFF")
+  message(FATAL_ERROR "manufacturer check: ${status} without a folder, ${result} on the NEC desktop, ${other} elsewhere")
 endif()
 
 # Bad input: exit 2 and one line on stderr.

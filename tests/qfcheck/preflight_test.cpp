@@ -47,7 +47,7 @@ protected:
 
 std::vector<std::string> ReasonChecks(const Result& r) {
     std::vector<std::string> ids;
-    for (const auto& reason : r.reasons) ids.push_back(reason.checkId);
+    for (const auto& reason : r.reasons) ids.insert(ids.end(), reason.checkIds.begin(), reason.checkIds.end());
     return ids;
 }
 
@@ -78,6 +78,9 @@ TEST_F(PreflightTest, TheVerdictFollowsTheAnswersThatBlock) {
         {"exactly enough memory", Members("\"memory\": { \"totalPhysical\": 2000000000 }"), true, {}},
         {"the boot device names no volume", Members("\"os\": { \"bootDevice\": \"\\\\Device\\\\Nowhere\" }"), false,
          {"bootDisk"}},
+        {"QuillFrame's hypervisor underneath",
+         Members("\"firmware\": { \"structures\": [ { \"type\": 11, \"data\": \"01\", \"strings\": [\"Corvane Driftwell\"] } ] }"),
+         false, {"quillFrameRunning", "nativeWindows"}},
         {"four primary partitions",
          Members("\"disks\": [ { \"sizeBytes\": \"64GiB\", \"partitions\": [ {\"type\": 7, \"start\": \"1MiB\", \"length\": \"1GiB\"},"
                  " {\"type\": 7, \"start\": \"2GiB\", \"length\": \"1GiB\"}, {\"type\": 7, \"start\": \"4GiB\", \"length\": \"1GiB\"},"
@@ -105,7 +108,7 @@ TEST_F(PreflightTest, ReasonsSayWhatBlocksInPlainWords) {
     EXPECT_EQ(r.reasons[0].text,
               "Virtualization is switched off in the firmware: turn on Intel VT-x in the BIOS setup (the setting is "
               "locked until the machine restarts).");
-    EXPECT_EQ(r.reasons[1].text, "Too little memory: 1024 MiB, and QuillFrame needs 2,000,000,000 bytes (1907 MiB).");
+    EXPECT_EQ(r.reasons[1].text, "Too little memory: 1.00 GiB, and QuillFrame needs 2,000,000,000 bytes (1907 MiB).");
     const auto* vt = r.Find("vtEnabled");
     ASSERT_NE(vt, nullptr);
     EXPECT_EQ(vt->answer, "off");

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <filesystem>
+
+#include "CorvaneHelper.h"
 #include "common/text.h"
 #include "exports.h"
 #include "installer_tools/disk_io.h"
@@ -285,12 +288,76 @@ void AskEncryption(Run& run) {
     }
 }
 
+// The helper library writes "corvanehelper.log" into the current directory.
+// A simulated machine's process runs in its temporary folder, so the log
+// lands beside "Installer-tools.log" and not wherever qfcheck was started;
+// on the live system the directory is the one the installer would have.
+class HelperDirectory {
+public:
+    explicit HelperDirectory(Session& session) {
+        std::error_code ec;
+        here_ = std::filesystem::current_path(ec);
+        if (!session.live()) std::filesystem::current_path(std::filesystem::u8path(session.tempDir()), ec);
+        dir_ = std::filesystem::current_path(ec);
+    }
+    ~HelperDirectory() {
+        std::error_code ec;
+        std::filesystem::current_path(here_, ec);
+    }
+    std::string Path(const char* file) const { return (dir_ / file).u8string(); }
+
+private:
+    std::filesystem::path here_, dir_;
+};
+
 void AskNativeWindows(Run& run) {
-    NotInThisBuild(run, "nativeWindows", "prerequisites", "Windows runs natively", "IsRunningFromNativeWindows", true);
+    Check& c = Add(run, "nativeWindows", "prerequisites", "Windows runs natively", "IsRunningFromNativeWindows");
+    int native = -1;
+    {
+        HelperDirectory directory(run.session);
+        native = IsRunningFromNativeWindows();
+        const std::string log = directory.Path("corvanehelper.log");
+        std::size_t offset = 0;
+        c.log = ReadNewLines(log, &offset);
+        if (!c.log.empty()) run.result.helperLogPath = log;
+    }
+    TakeLog(run, c);  // nothing of the first library's log is expected
+    c.result = native;
+    switch (native) {
+    case 1:
+        c.status = Status::Ok;
+        c.answer = "native";
+        c.why = "no \"Corvane Driftwell\" signature in the firmware's raw SMBIOS data";
+        break;
+    case 0:
+        c.status = Status::Blocks;
+        c.answer = "guest";
+        c.why = "the firmware's raw SMBIOS data carry the \"Corvane Driftwell\" signature of QuillFrame's hypervisor";
+        c.reason = "QuillFrame is already running: this Windows is a guest of its hypervisor.";
+        break;
+    default:
+        c.status = Status::Warn;
+        c.answer = "unknown";
+        c.why = "the firmware's raw SMBIOS data could not be read";
+        break;
+    }
 }
 
 void AskManufacturer(Run& run) {
-    NotInThisBuild(run, "manufacturer", "prerequisites", "Manufacturer check", "IsRunningOnNECSystem", false);
+    Check& c = Add(run, "manufacturer", "prerequisites", "Manufacturer check", "IsRunningOnNECSystem");
+    if (run.options.settingsDir.empty()) {
+        c.status = Status::Skipped;
+        c.answer = "not asked";
+        c.why = "asked only with --settings-dir, the folder that holds the installer's \"CorvaneHelper.ini\"";
+        return;
+    }
+    const bool same = IsRunningOnNECSystem(run.options.settingsDir.c_str());
+    TakeLog(run, c);
+    c.result = same;
+    c.status = Status::Info;
+    c.answer = same ? "matches" : "differs";
+    c.why = std::string("the firmware's manufacturer is ") + (same ? "" : "not ") + "the one " +
+            run.options.settingsDir + "\\CorvaneHelper.ini names" + (same ? ": the NEC steps apply" : "");
 }
 
 // --- boot disk ---------------------------------------------------------------------
@@ -493,7 +560,26 @@ void AskEnvironmentPartition(Run& run) {
 }
 
 void AskUnallocated(Run& run) {
-    NotInThisBuild(run, "unallocatedSpace", "bootDisk", "Unallocated space", "GetUnallocatedSpace", false);
+    Check& c = Add(run, "unallocatedSpace", "bootDisk", "Unallocated space", "GetUnallocatedSpace");
+    if (!run.recordRead) {
+        c.status = Status::Skipped;
+        c.answer = "not asked";
+        c.why = "the boot disk's number is not known";
+        return;
+    }
+    // No stretch at the end of the disk has to stay free: all of it counts.
+    const int mib = GetUnallocatedSpace(static_cast<int>(run.record.DiskNumber), 0);
+    TakeLog(run, c);
+    c.result = mib;
+    if (mib < 0) {
+        c.status = Status::Warn;
+        c.answer = "unknown";
+        c.why = "the disk's size or layout could not be read";
+        return;
+    }
+    c.status = Status::Info;
+    c.answer = Bytes(static_cast<std::uint64_t>(mib) << 20);
+    c.why = std::to_string(mib) + " MiB of the boot disk lie in no partition";
 }
 
 // --- devices -------------------------------------------------------------------------
@@ -652,9 +738,9 @@ void Decide(Run& run) {
     // Each blocking answer in the order the questions were asked; two
     // questions that find the same thing give one reason.
     auto block = [&](const std::string& id, std::string text) {
-        for (const Reason& known : r.reasons)
-            if (known.text == text) return;
-        r.reasons.push_back({id, std::move(text)});
+        for (Reason& known : r.reasons)
+            if (known.text == text) return known.checkIds.push_back(id);
+        r.reasons.push_back({{id}, std::move(text)});
     };
     const std::string size = std::to_string(run.options.sizeMB) + " MiB";
     for (const Check& c : r.checks)

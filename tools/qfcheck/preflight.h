@@ -80,8 +80,10 @@ struct DiskPicture {
     Placement placement;
 };
 
+// One reason the install cannot go ahead, and the checks that give it (two
+// questions may find the same thing).
 struct Reason {
-    std::string checkId;
+    std::vector<std::string> checkIds;
     std::string text;
 };
 

@@ -50,7 +50,7 @@ Json Disk(const DiskPicture& d) {
 
 Json RenderJson(const Result& r) {
     Json reasons = Json::array();
-    for (const Reason& reason : r.reasons) reasons.push_back({{"check", reason.checkId}, {"text", reason.text}});
+    for (const Reason& reason : r.reasons) reasons.push_back({{"checks", reason.checkIds}, {"text", reason.text}});
     Json checks = Json::object();
     for (const Check& c : r.checks)
         checks[c.id] = {{"title", c.title},     {"group", c.group},   {"export", c.call},
