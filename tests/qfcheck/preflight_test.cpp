@@ -242,6 +242,8 @@ TEST_F(PreflightTest, ACapturedMachineGivesTheSameAnswers) {
         Load(machine);
         const Json captured = qfcheck::capture::CaptureMachine("captured");
         EXPECT_EQ(Held(), std::vector<std::string>{});
+        EXPECT_EQ(captured["processes"], Json(sim().machine().processes));
+        EXPECT_EQ(captured["firmware"]["rsmb"].get<std::string>().size(), 2 * sim().machine().firmware.rsmb.size());
         const Json original = RenderJson(qfcheck::preflight::Run(session(), {}, "a", "a"));
         Load(captured.dump());
         const Json replay = RenderJson(qfcheck::preflight::Run(session(), {}, "a", "a"));

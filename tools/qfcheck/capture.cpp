@@ -200,19 +200,37 @@ Json VtDriver(Failures& failures) {
 
 // --- firmware --------------------------------------------------------------------------
 
+// The raw SMBIOS data as the firmware-table interface gives it, header and
+// all, with the same provider and table the helper library asks for.
+std::optional<std::vector<std::uint8_t>> RawFirmwareTable(Failures& failures) {
+    Platform& os = Current();
+    std::uint8_t scratch[4] = {};
+    const std::uint32_t size = os.GetSystemFirmwareTable(Platform::kProviderRsmb, Platform::kTableOem0, scratch, 1);
+    if (size == 0) {
+        failures.Add("GetSystemFirmwareTable", u"", nullptr, os.GetLastError());
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> data(size, 0);
+    const std::uint32_t read = os.GetSystemFirmwareTable(Platform::kProviderRsmb, Platform::kTableOem0, data.data(), size);
+    if (read != size) return std::nullopt;
+    return data;
+}
+
 Json Firmware(Failures& failures, Json& wmi) {
+    Json out = Json::object();
     WmiObject tables = FirstInstance(u"ROOT\\WMI", u"MSSMBios_RawSMBiosTables", failures);
     auto data = Property(tables, u"SMBiosData");
     auto major = Property(tables, u"SmbiosMajorVersion");
     auto minor = Property(tables, u"SmbiosMinorVersion");
-    if (!data || data->vt != (VT_ARRAY | VT_UI1)) {
+    if (data && data->vt == (VT_ARRAY | VT_UI1)) {
+        out["smbiosVersion"] = {major ? major->integer : 0, minor ? minor->integer : 0};
+        out["raw"] = HexBytes(data->bytes.data(), data->bytes.size());
+    } else {
         // The libraries find no table here; the replay finds none either.
         if (tables.found || tables.classMissing) wmi["ROOT\\WMI"]["MSSMBios_RawSMBiosTables"] = Json::array();
-        return {{"raw", ""}};
+        out["raw"] = "";
     }
-    Json out = Json::object();
-    out["smbiosVersion"] = {major ? major->integer : 0, minor ? minor->integer : 0};
-    out["raw"] = HexBytes(data->bytes.data(), data->bytes.size());
+    if (auto rsmb = RawFirmwareTable(failures)) out["rsmb"] = HexBytes(rsmb->data(), rsmb->size());
     return out;
 }
 
@@ -447,6 +465,25 @@ Json Devices(const char16_t* enumerator, bool friendlyNames) {
     return devices;
 }
 
+// --- processes ----------------------------------------------------------------------------
+
+Json Processes(Failures& failures) {
+    Platform& os = Current();
+    Json names = Json::array();
+    unique_handle snapshot(os.CreateToolhelp32Snapshot(Platform::kTh32csSnapProcess, 0));
+    if (!snapshot) {
+        failures.Add("CreateToolhelp32Snapshot", u"", nullptr, os.GetLastError());
+        return names;
+    }
+    Platform::ProcessEntry entry;
+    entry.size = Platform::kProcessEntry32Size;
+    for (bool more = os.Process32First(snapshot.get(), &entry); more; more = os.Process32Next(snapshot.get(), &entry)) {
+        entry.exeFile[sizeof entry.exeFile - 1] = 0;
+        names.push_back(std::string(entry.exeFile));
+    }
+    return names;
+}
+
 // --- encryption ----------------------------------------------------------------------------
 
 Json Bitlocker(Failures& failures) {
@@ -478,6 +515,7 @@ Json CaptureMachine(const std::string& name) {
     m["volumes"] = Volumes(failures);
     m["pciDevices"] = Devices(u"PCI", false);
     m["acpiDevices"] = Devices(u"ACPI", true);
+    m["processes"] = Processes(failures);
     m["bitlocker"] = Bitlocker(failures);
     if (!wmi.empty()) m["wmi"] = wmi;
     if (!failures.list().empty()) m["errors"] = failures.list();
