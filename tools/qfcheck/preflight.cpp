@@ -78,17 +78,6 @@ void TakeLog(Run& run, Check& c) {
     c.log.insert(c.log.end(), lines.begin(), lines.end());
 }
 
-// A check whose export this build does not have: said so, never guessed.
-// `decides`: its answer could block the install, so without it there is no
-// verdict of ready.
-void NotInThisBuild(Run& run, const char* id, const char* group, const char* title, const char* call, bool decides) {
-    Check& c = Add(run, id, group, title, call);
-    c.status = Status::Unavailable;
-    c.answer = "not available";
-    c.why = std::string("this build of the libraries has no ") + call + " yet";
-    if (decides) c.reason = std::string("Not asked: ") + title + " (" + call + " is not in this build).";
-}
-
 // "C: (slot 1)" or "slot 0".
 std::string SlotName(const Run& run, std::uint32_t i) {
     const char16_t letter = static_cast<char16_t>(run.record.PartitionTable[i].LogicalDrive);
@@ -284,7 +273,7 @@ void AskEncryption(Run& run) {
         c.answer = "none";
         c.why = Has(c.log, f, "No instances of Win32_EncryptableVolume, bitlocker is not installed")
                     ? "BitLocker is not installed"
-                    : "BitLocker is installed but no volume can be encrypted";
+                    : "no encryptable volume (BitLocker's WMI class lists none)";
     }
 }
 
@@ -398,7 +387,8 @@ void AskBootDisk(Run& run) {
     c.status = Status::Info;
     c.answer = "disk " + std::to_string(run.record.DiskNumber);
     c.why = "Windows booted from disk " + std::to_string(run.record.DiskNumber) + "; " + std::to_string(used) +
-            " of its 4 primary slots hold a partition" + (letters.empty() ? "" : " (" + letters + ")");
+            " of its 4 primary slots " + (used == 1 ? "holds" : "hold") + " a partition" +
+            (letters.empty() ? "" : " (" + letters + ")");
     if (used == 0 && run.record.PartitionTable[0].PartitionStyle == 1)
         c.why += "; it is a GPT disk, whose partitions the libraries do not count";
     c.details["DiskNumber"] = run.record.DiskNumber;
@@ -579,7 +569,7 @@ void AskUnallocated(Run& run) {
     }
     c.status = Status::Info;
     c.answer = Bytes(static_cast<std::uint64_t>(mib) << 20);
-    c.why = std::to_string(mib) + " MiB of the boot disk lie in no partition";
+    c.why = std::to_string(mib) + " MiB of the boot disk " + (mib == 1 ? "lies" : "lie") + " outside every partition";
 }
 
 // --- devices -------------------------------------------------------------------------
@@ -681,7 +671,7 @@ void AskPciDevices(Run& run) {
 
 const Check* Get(const Result& r, const char* id) { return r.Find(id); }
 
-bool Answered(const Check* c) { return c && c->status != Status::Unavailable && c->status != Status::Skipped; }
+bool Answered(const Check* c) { return c && c->status != Status::Skipped; }
 bool IsTrue(const Check* c) { return Answered(c) && c->result.is_boolean() && c->result.get<bool>(); }
 bool IsFalse(const Check* c) { return Answered(c) && c->result.is_boolean() && !c->result.get<bool>(); }
 
@@ -744,7 +734,7 @@ void Decide(Run& run) {
     };
     const std::string size = std::to_string(run.options.sizeMB) + " MiB";
     for (const Check& c : r.checks)
-        if ((c.status == Status::Blocks || c.status == Status::Unavailable) && !c.reason.empty()) block(c.id, c.reason);
+        if (c.status == Status::Blocks && !c.reason.empty()) block(c.id, c.reason);
 
     // Room for the partition: a free slot, and unpartitioned space or a
     // partition to shrink (the installer's own answer, or either mode of the
@@ -759,11 +749,17 @@ void Decide(Run& run) {
                           "partition with " + size + " free to shrink.");
         if (test) test->status = Status::Blocks;
     } else if (test && IsFalse(test) && IsTrue(freeSlot) && route) {
-        test->why += "; another way is left (see below)";
-        r.notes.push_back("DriveFreeSpace::Test says no, but " +
-                          std::string(run.ntfsMask || run.anyMask ? "a partition can still be shrunk (DriveFreeSpace::CanResize)"
-                                                                  : "the unpartitioned space is large enough (DriveFreeSpace::DoNotNeedToResize)") +
-                          ".");
+        test->why += "; another way is left (see the note under the verdict)";
+        std::string other;
+        if (IsTrue(Get(r, "unpartitionedSpace")))
+            other = "DriveFreeSpace::DoNotNeedToResize finds unpartitioned space for it (DriveFreeSpace::Test looks "
+                    "for 1945 MiB of it, whatever the size)";
+        else if (run.ntfsMask)
+            other = "DriveFreeSpace::CanResize in mode 1 finds " + Letters(run, run.ntfsMask) + " to shrink";
+        else
+            other = "DriveFreeSpace::CanResize in mode 2, which takes FAT32 too, finds " + Letters(run, run.anyMask) +
+                    " to shrink";
+        r.notes.push_back("DriveFreeSpace::Test says no, but " + other + ".");
     } else if (test && IsFalse(test) && !IsTrue(freeSlot)) {
         test->status = Status::Blocks;
     }
@@ -780,7 +776,6 @@ const char* StatusName(Status status) {
     case Status::Warn: return "warn";
     case Status::Info: return "info";
     case Status::Skipped: return "skipped";
-    case Status::Unavailable: return "unavailable";
     }
     return "?";
 }

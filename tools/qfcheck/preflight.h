@@ -32,8 +32,7 @@ enum class Status {
     Blocks,       // the install cannot go ahead
     Warn,         // worth knowing; does not block
     Info,         // a fact about the machine
-    Skipped,      // not asked (the option it needs was not given)
-    Unavailable,  // the export is not in this build
+    Skipped,      // not asked (what it needs is missing: an option, the boot disk's number)
 };
 const char* StatusName(Status status);
 

@@ -43,7 +43,6 @@ std::string Mark(Status s, const Paint& paint) {
     case Status::Warn: return paint(kYellow, Pad("note", 6));
     case Status::Info: return Pad("", 6);
     case Status::Skipped: return paint(kDim, Pad("skip", 6));
-    case Status::Unavailable: return paint(kDim, Pad("n/a", 6));
     }
     return Pad("", 6);
 }
