@@ -67,8 +67,6 @@ int Call(const std::vector<std::string>& argv) {
         const std::string& a = argv[i];
         if ((a == "--machine" || a == "--temp-dir") && i + 1 < argv.size()) {
             (a == "--machine" ? choice.file : choice.tempDir) = argv[++i];
-        } else if (a == "--live") {
-            choice.live = true;
         } else if (a.rfind("--", 0) == 0 && a != "--then") {
             throw qfcheck::UsageError("unknown option " + a);
         } else {
