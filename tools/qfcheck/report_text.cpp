@@ -254,6 +254,14 @@ std::string RenderText(const Result& r, bool colour) {
 
     if (r.ready) {
         out << paint("1;32", "READY TO INSTALL") << "\n";
+        const Placement& p = r.disk.placement;
+        auto name = [&](int i) { return i >= 0 && i < 4 ? SlotLabel(r.disk.slots[static_cast<std::size_t>(i)]) : std::string("?"); };
+        if (p.kind == Placement::Kind::Gap)
+            out << "  The " << r.sizeMB << " MiB partition fits into the unpartitioned space after " << name(p.afterSlot)
+                << " (picture below).\n";
+        else if (p.kind == Placement::Kind::Shrink)
+            out << "  The " << r.sizeMB << " MiB partition comes from shrinking " << name(p.shrinkSlot)
+                << " (picture below).\n";
     } else {
         out << paint(kRed, "NOT READY TO INSTALL") << "\n";
         for (const Reason& reason : r.reasons) out << "  - " << reason.text << "\n";
