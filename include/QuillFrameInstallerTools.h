@@ -34,7 +34,9 @@ public:
     ~CWMIProperty();
     CWMIProperty& operator=(const CWMIProperty&);
 
-    bool GetWMIProperty(const QF_WCHAR* className, const QF_WCHAR* propertyName, QF_WCHAR* result);
+    // The class and property names are only read; they are not const because
+    // the installer was built against this signature.
+    bool GetWMIProperty(QF_WCHAR* className, QF_WCHAR* propertyName, QF_WCHAR* result);
 };
 
 // Classes with a flag and a code, cleared by their constructor.

@@ -65,10 +65,10 @@ bool GetPhysicalBootDrive(std::uint32_t* diskNumber) {
     Platform& os = Current();
     log(u"Entered");
     log(u"About to call get wmi");
+    wstring16 className = u"Win32_OperatingSystem", property = u"BootDevice";
     QF_WCHAR bootDevice[200] = {};
     CWMIProperty wmi;
-    if (!wmi.GetWMIProperty(reinterpret_cast<const QF_WCHAR*>(u"Win32_OperatingSystem"),
-                            reinterpret_cast<const QF_WCHAR*>(u"BootDevice"), bootDevice)) {
+    if (!wmi.GetWMIProperty(Writable(className), Writable(property), bootDevice)) {
         log(u"Cannot get Win32_OperatingSystem");
         return false;
     }

@@ -12,6 +12,8 @@ namespace qf::tools {
 
 inline const char16_t* In(const QF_WCHAR* s) { return reinterpret_cast<const char16_t*>(s); }
 inline char16_t* Out(QF_WCHAR* s) { return reinterpret_cast<char16_t*>(s); }
+// For exports that take a text they only read through a non-const pointer.
+inline QF_WCHAR* Writable(wstring16& s) { return reinterpret_cast<QF_WCHAR*>(&s[0]); }
 
 // Copies text into a caller's buffer of `capacity` units, cutting it so the
 // terminator always fits.

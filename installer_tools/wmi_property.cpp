@@ -104,7 +104,7 @@ bool GetWMIProperty(const char16_t* className, const char16_t* propertyName, cha
 }  // namespace
 }  // namespace qf::tools
 
-bool CWMIProperty::GetWMIProperty(const QF_WCHAR* className, const QF_WCHAR* propertyName, QF_WCHAR* result) {
+bool CWMIProperty::GetWMIProperty(QF_WCHAR* className, QF_WCHAR* propertyName, QF_WCHAR* result) {
     return qf::AtBoundary(false, [&] {
         return qf::tools::GetWMIProperty(qf::tools::In(className), qf::tools::In(propertyName), qf::tools::Out(result));
     });

@@ -58,9 +58,10 @@ TEST_F(BoundaryTest, NothingThrownInsideReachesTheCaller) {
 
     const auto log = On("Get", [&] {
         CWMIProperty wmi;
+        std::u16string className = u"Win32_OperatingSystem", property = u"BootDevice";
         QF_WCHAR text[200];
-        EXPECT_FALSE(wmi.GetWMIProperty(reinterpret_cast<const QF_WCHAR*>(u"Win32_OperatingSystem"),
-                                        reinterpret_cast<const QF_WCHAR*>(u"BootDevice"), text));
+        EXPECT_FALSE(wmi.GetWMIProperty(reinterpret_cast<QF_WCHAR*>(&className[0]),
+                                        reinterpret_cast<QF_WCHAR*>(&property[0]), text));
     });
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "CWMIProperty::GetWMIProperty: Caught exception");

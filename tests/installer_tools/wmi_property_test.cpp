@@ -15,11 +15,11 @@ struct Outcome {
 
 class WmiPropertyTest : public qftest::SimTest {
 protected:
-    Outcome Read(const std::u16string& className, const std::u16string& property) {
+    Outcome Read(std::u16string className, std::u16string property) {
         QF_WCHAR text[200] = {};
         CWMIProperty wmi;
-        const bool result = wmi.GetWMIProperty(reinterpret_cast<const QF_WCHAR*>(className.c_str()),
-                                               reinterpret_cast<const QF_WCHAR*>(property.c_str()), text);
+        const bool result = wmi.GetWMIProperty(reinterpret_cast<QF_WCHAR*>(&className[0]),
+                                               reinterpret_cast<QF_WCHAR*>(&property[0]), text);
         return {result, std::u16string(reinterpret_cast<const char16_t*>(text)), Log()};
     }
 };

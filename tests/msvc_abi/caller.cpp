@@ -64,29 +64,52 @@ extern "C" void Start() {
     CoInitializeEx(nullptr, 0);
     CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 0, 3, nullptr, 0, nullptr);
     CWMIProperty wmi;
+    wchar_t className[] = L"Win32_OperatingSystem", property[] = L"BootDevice";
     wchar_t text[200] = {};
-    Check(9, wmi.GetWMIProperty(L"Win32_OperatingSystem", L"BootDevice", text) && text[0] == L'\\',
+    Check(9, wmi.GetWMIProperty(className, property, text) && text[0] == L'\\',
           "CWMIProperty::GetWMIProperty reads the boot device");
     unsigned long disk = 0xFFFFFFFF;
     const bool found = drive->GetPhysicalBootDrive(&disk);
     Check(10, found == (disk != 0xFFFFFFFF), "DriveFreeSpace::GetPhysicalBootDrive answers through its MSVC name");
+
+    // Methods that need no machine state, on records and buffers of our own.
+    BootDriveData record = {};
+    record.PartitionTable[2].PartitionType = 0x49;
+    record.PartitionTable[2].SizeInSectors = 1945LL * 2048;
+    alignas(8) long long size = 0;
+    Check(11, drive->GetQFPartitionSize(&record, reinterpret_cast<_LARGE_INTEGER*>(&size)) &&
+                  size == 1945LL * 1048576,
+          "DriveFreeSpace::GetQFPartitionSize gives the size of the 0x49 slot in bytes");
+    Check(12, drive->CheckForNonStandardPartitions(), "DriveFreeSpace::CheckForNonStandardPartitions answers true");
+    VistaRequirements vista;
+    wchar_t version[200] = {};
+    Check(13, vista.GetVersion(version) && version[0] != 0, "VistaRequirements::GetVersion names the system");
     drive->~DriveFreeSpace();
 
     // The helper library: plain functions under their plain names, the
     // class under its MSVC names.
     void* helper = GetModuleHandleA("CorvaneHelper.dll");
-    Check(11, helper != nullptr && nCorvaneHelper == 0, "CorvaneHelper is loaded through its import library");
-    Check(12, IsRunningFromNativeWindows() == 1, "IsRunningFromNativeWindows answers through its plain name");
+    Check(14, helper != nullptr && nCorvaneHelper == 0, "CorvaneHelper is loaded through its import library");
+    Check(15, IsRunningFromNativeWindows() == 1, "IsRunningFromNativeWindows answers through its plain name");
+    Check(16, IsProcessRunning("caller.exe") == 1 && IsProcessRunning("no-such-program.exe") == 0,
+          "IsProcessRunning finds this very program and no other");
     alignas(4) static unsigned char helperStorage[1];
     auto helperConstruct = reinterpret_cast<Constructor>(GetProcAddress(helper, "??0CCorvaneHelper@@QAE@XZ"));
-    Check(13, helperConstruct && helperConstruct(helperStorage) == helperStorage,
+    Check(17, helperConstruct && helperConstruct(helperStorage) == helperStorage,
           "CCorvaneHelper's constructor hands back this");
     ExitProcess(static_cast<unsigned>(failed));
 }
 
-// The compiler may call these for the zero-filled buffers above.
+// The compiler may call these for the buffers and copies above.
 extern "C" void* memset(void* p, int v, size_t n) {
     auto* b = static_cast<unsigned char*>(p);
     while (n--) *b++ = static_cast<unsigned char>(v);
     return p;
+}
+
+extern "C" void* memcpy(void* to, const void* from, size_t n) {
+    auto* t = static_cast<unsigned char*>(to);
+    auto* f = static_cast<const unsigned char*>(from);
+    while (n--) *t++ = *f++;
+    return to;
 }

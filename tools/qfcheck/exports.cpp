@@ -1,5 +1,6 @@
 #include "exports.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/text.h"
@@ -20,6 +21,12 @@ std::vector<ExportDef> MakeExports() {
 }  // namespace
 
 const QF_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const QF_WCHAR*>(s.c_str()); }
+
+std::vector<QF_WCHAR> WideBuffer(const std::u16string& text, std::size_t capacity) {
+    std::vector<QF_WCHAR> buffer(std::max(capacity, text.size() + 1), 0);
+    std::copy(text.begin(), text.end(), buffer.begin());
+    return buffer;
+}
 
 std::u16string U(const QF_WCHAR* s) { return std::u16string(reinterpret_cast<const char16_t*>(s)); }
 

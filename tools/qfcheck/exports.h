@@ -82,6 +82,9 @@ void AddDeviceExports(std::vector<ExportDef>& exports);
 
 // Conversions between the exported surface's wide text and JSON.
 const QF_WCHAR* W(const std::u16string& s);
+// A caller's wide text, NUL-terminated, in a buffer of its own of at least
+// `capacity` units (for exports that take a non-const pointer).
+std::vector<QF_WCHAR> WideBuffer(const std::u16string& text, std::size_t capacity = 0);
 std::u16string U(const QF_WCHAR* s);
 // A wide text as UTF-8 for JSON output.
 std::string Utf8(const std::u16string& s);

@@ -19,13 +19,6 @@ std::vector<char> NarrowBuffer(const std::u16string& text) {
     return buffer;
 }
 
-// A caller's wide text, NUL-terminated, in a buffer of its own.
-std::vector<QF_WCHAR> WideBuffer(const std::u16string& text, std::size_t capacity = 0) {
-    std::vector<QF_WCHAR> buffer(std::max(capacity, text.size() + 1), 0);
-    std::copy(text.begin(), text.end(), buffer.begin());
-    return buffer;
-}
-
 }  // namespace
 
 void AddCheckExports(std::vector<ExportDef>& e) {

@@ -19,7 +19,8 @@ void AddFrameExports(std::vector<ExportDef>& e) {
                  [](Session&, const CallArgs& a, CallResult& r) {
                      QF_WCHAR text[200] = {};
                      CWMIProperty wmi;
-                     r.result = wmi.GetWMIProperty(W(a.Text(0)), W(a.Text(1)), text);
+                     std::vector<QF_WCHAR> className = WideBuffer(a.Text(0)), property = WideBuffer(a.Text(1));
+                     r.result = wmi.GetWMIProperty(className.data(), property.data(), text);
                      r.out["text"] = Utf8(U(text));
                  }});
 
