@@ -376,6 +376,10 @@ int RecordingPlatform::MessageBoxA(std::uintptr_t window, const char* text, cons
     Opaque("MessageBoxA");
     return inner_->MessageBoxA(window, text, caption, type);
 }
+HRESULT RecordingPlatform::CoInitializeSecurity(std::uint32_t authnLevel, std::uint32_t impLevel) {
+    Opaque("CoInitializeSecurity");
+    return inner_->CoInitializeSecurity(authnLevel, impLevel);
+}
 DeviceList RecordingPlatform::SetupDiGetClassDevsW(const Guid* classGuid, const char16_t* enumerator,
                                                    std::uint32_t flags) {
     Opaque("SetupDiGetClassDevsW");

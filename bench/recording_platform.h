@@ -114,6 +114,7 @@ public:
     std::uint32_t WaitForSingleObject(qf::platform::Handle object, std::uint32_t milliseconds) override;
     bool GetExitCodeProcess(qf::platform::Handle process, std::uint32_t* exitCode) override;
     int MessageBoxA(std::uintptr_t window, const char* text, const char* caption, std::uint32_t type) override;
+    qf::platform::HRESULT CoInitializeSecurity(std::uint32_t authnLevel, std::uint32_t impLevel) override;
     qf::platform::DeviceList SetupDiGetClassDevsW(const qf::platform::Guid* classGuid, const char16_t* enumerator,
                                                   std::uint32_t flags) override;
     bool SetupDiEnumDeviceInfo(qf::platform::DeviceList list, std::uint32_t memberIndex,

@@ -4,7 +4,7 @@
 # SMBIOS targets, fuzz/seeds/TARGET/ for the rest. Findings (crashing inputs)
 # are written to BUILD_DIR/findings and fail the run.
 set -euo pipefail
-build=$1 seconds=$2 only=${3:-}
+build=$(cd "$1" && pwd) seconds=$2 only=${3:-}  # absolute: a target may change its current folder
 here=$(cd "$(dirname "$0")" && pwd)
 shared=$here/../../shared/testdata/smbios
 mkdir -p "$build/findings"
@@ -15,7 +15,7 @@ for exe in "$build"/fuzz/fuzz_*; do
   corpus=$build/corpus/$t
   mkdir -p "$corpus"
   case $t in
-    fuzz_machine) seeds=("$here"/../machines/*.json) ;;
+    fuzz_machine|fuzz_exports) seeds=("$here"/../machines/*.json) ;;
     fuzz_smbios*) seeds=("$shared"/*.dmi) ;;
     *) seeds=("$here"/seeds/"$t"/*) ;;
   esac

@@ -29,6 +29,10 @@ bool GetDriveLetterFromBootDevice(const char16_t* bootDevice, char16_t* drive) {
     }
     // Shared by every letter: a capacity that had to grow stays grown.
     std::size_t capacity = 1024;
+    // A device name is at most 32,767 characters long: a system that still
+    // asks for more room at twice that is not going to answer, and growing
+    // on would only exhaust memory. It ends the search like any other error.
+    constexpr std::size_t kLargestTarget = 65536;
     std::vector<char16_t> target;
     for (char16_t letter = u'A'; mask != 0; ++letter, mask >>= 1) {
         if (!(mask & 1)) continue;
@@ -41,7 +45,7 @@ bool GetDriveLetterFromBootDevice(const char16_t* bootDevice, char16_t* drive) {
             if (os.QueryDosDeviceW(driveString.c_str(), target.data(), static_cast<std::uint32_t>(capacity)) != 0)
                 break;
             const std::uint32_t error = os.GetLastError();
-            if (error != kErrorInsufficientBuffer) {
+            if (error != kErrorInsufficientBuffer || capacity >= kLargestTarget) {
                 log(u"QueryDosDevice failed, error = %d", {error});
                 return false;
             }

@@ -372,6 +372,16 @@ public:
     virtual std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) = 0;
     // GetDriveTypeW of a root path: a letter, a colon and a backslash.
     virtual std::uint32_t GetDriveTypeW(const char16_t* rootPath) = 0;
+
+    // --- qfcheck on the live system ---
+    enum : std::uint32_t {
+        kRpcCAuthnLevelDefault = 0,
+        kRpcCImpLevelImpersonate = 3,
+    };
+    // CoInitializeSecurity for the whole process, as the installer calls it
+    // after CoInitializeEx: no security descriptor, default authentication
+    // services, the given authentication and impersonation levels, EOAC_NONE.
+    virtual HRESULT CoInitializeSecurity(std::uint32_t authnLevel, std::uint32_t impLevel) = 0;
 };
 
 // The platform the libraries talk to. Linux builds start on the simulated

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <initializer_list>
 #include <set>
 
@@ -205,7 +206,11 @@ Json Parse(std::string_view text) {
     try {
         return Json::parse(text.begin(), text.end(), check);
     } catch (const Json::exception& e) {
-        Fail("$", e.what());
+        // "[json.exception.parse_error.101] parse error at line 2, ...": the reason without the library's tag.
+        std::string reason = e.what();
+        if (reason.rfind("[json.exception.", 0) == 0 && reason.find("] ") != std::string::npos)
+            reason.erase(0, reason.find("] ") + 2);
+        Fail("$", reason);
     }
 }
 
@@ -831,7 +836,9 @@ Machine LoadMachine(std::string_view jsonText, const std::string& defaultName) {
 
 std::string_view DefaultMachineJson() { return kDefaultMachineJson; }
 
-std::optional<std::uint32_t> IoctlCode(std::string_view name) {
+namespace {
+
+const std::map<std::string_view, std::uint32_t>& IoctlCodes() {
     static const std::map<std::string_view, std::uint32_t> kCodes = {
         {"IOCTL_DISK_GET_DRIVE_GEOMETRY", 0x00070000},
         {"IOCTL_DISK_GET_DRIVE_LAYOUT", 0x0007400C},
@@ -844,8 +851,22 @@ std::optional<std::uint32_t> IoctlCode(std::string_view name) {
         // CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS).
         {"IOCTL_VT_GET_STATUS", 0x00222000},
     };
-    auto it = kCodes.find(name);
-    return it == kCodes.end() ? std::nullopt : std::optional<std::uint32_t>(it->second);
+    return kCodes;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> IoctlCode(std::string_view name) {
+    auto it = IoctlCodes().find(name);
+    return it == IoctlCodes().end() ? std::nullopt : std::optional<std::uint32_t>(it->second);
+}
+
+std::string IoctlName(std::uint32_t code) {
+    for (const auto& [name, value] : IoctlCodes())
+        if (value == code) return std::string(name);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", code);
+    return hex;
 }
 
 }  // namespace qf::sim

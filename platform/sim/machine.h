@@ -167,5 +167,7 @@ std::string_view DefaultMachineJson();
 // Known IOCTL names and their codes, for `errors[].ioctl` and reports. The
 // virtualization status driver's request 0x222000 is "IOCTL_VT_GET_STATUS".
 std::optional<std::uint32_t> IoctlCode(std::string_view name);
+// The name of a known control code, or its number in hexadecimal ("0x0007C0C8").
+std::string IoctlName(std::uint32_t code);
 
 }  // namespace qf::sim

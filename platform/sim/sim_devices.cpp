@@ -290,4 +290,13 @@ std::uint32_t SimPlatform::GetDriveTypeW(const char16_t* rootPath) {
     return v ? v->driveType : static_cast<std::uint32_t>(kDriveNoRootDir);
 }
 
+// --- qfcheck on the live system ---
+
+// The simulated process has no COM security to set; the call is counted
+// like any other.
+HRESULT SimPlatform::CoInitializeSecurity(std::uint32_t, std::uint32_t) {
+    Trace("CoInitializeSecurity");
+    return kSOk;
+}
+
 }  // namespace qf::sim

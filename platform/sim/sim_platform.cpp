@@ -278,7 +278,10 @@ Handle SimPlatform::OpenPath(const std::u16string& p) {
 bool SimPlatform::DeviceIoControl(Handle device, std::uint32_t code, const void*, std::uint32_t, void* out,
                                   std::uint32_t outSize, std::uint32_t* bytesReturned) {
     Object* o = FindHandle(device);
-    if (auto f = Rule("DeviceIoControl", o ? o->path : u"", code)) {
+    const auto forced = Rule("DeviceIoControl", o ? o->path : u"", code);
+    // The trace names the request, so a call can be told from others on the same device.
+    calls_.back() += " ioctl=" + IoctlName(code);
+    if (auto f = forced) {
         if (f->returns) {
             if (bytesReturned) *bytesReturned = *f->returns;
             return true;

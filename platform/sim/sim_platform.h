@@ -128,6 +128,9 @@ public:
     std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) override;
     std::uint32_t GetDriveTypeW(const char16_t* rootPath) override;
 
+    // --- qfcheck on the live system ---
+    platform::HRESULT CoInitializeSecurity(std::uint32_t authnLevel, std::uint32_t impLevel) override;
+
     // The device path of the virtualization status driver's interface.
     static const std::u16string kVtDriverPath;
 

@@ -426,6 +426,12 @@ bool Win32Platform::IsWow64Process(bool* wow64) {
     return true;
 }
 
+// --- qfcheck on the live system ---
+
+HRESULT Win32Platform::CoInitializeSecurity(std::uint32_t authnLevel, std::uint32_t impLevel) {
+    return ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, authnLevel, impLevel, nullptr, EOAC_NONE, nullptr);
+}
+
 }  // namespace qf::platform::win32
 
 // --- helper library ---------------------------------------------------------

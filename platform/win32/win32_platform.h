@@ -86,6 +86,9 @@ public:
     // --- device enumeration ---
     std::uint32_t GetWindowsDirectoryW(char16_t* buffer, std::uint32_t capacity) override;
     std::uint32_t GetDriveTypeW(const char16_t* rootPath) override;
+
+    // --- qfcheck on the live system ---
+    HRESULT CoInitializeSecurity(std::uint32_t authnLevel, std::uint32_t impLevel) override;
 };
 
 }  // namespace qf::platform::win32

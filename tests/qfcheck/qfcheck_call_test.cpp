@@ -36,6 +36,9 @@ TEST_F(QfcheckCallTest, RejectsWrongCallsBeforeRunningAnything) {
         {"DriveFreeSpace::NoSuchMethod", {}},
         {"fnQuillFrameInstallerTools", {"1"}},
         {"CWMIProperty::GetWMIProperty", {"Win32_OperatingSystem"}},
+        {"DriveFreeSpace::Test", {""}},
+        {"DriveFreeSpace::GetNumberPartitions", {""}},
+        {"EnumeratePCIDevices::GetDevices", {"67108865"}},
     };
     for (const auto& [name, args] : wrong) EXPECT_THROW(RunCall(session(), name, args), qfcheck::UsageError) << name;
     EXPECT_EQ(Log(), std::vector<std::string>{});

@@ -87,15 +87,23 @@ const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount) 
     throw UsageError("unknown export: " + exportName);
 }
 
-Json RunCall(Session& session, const std::string& exportName, const std::vector<std::string>& args) {
+const ExportDef& CheckCall(const std::string& exportName, const std::vector<std::string>& args) {
     const ExportDef& def = CheckCall(exportName, args.size());
     CallArgs callArgs(exportName, args);
-    // Number arguments are checked before anything runs.
     for (std::size_t i = 0; i < args.size(); ++i) {
         const Param& p = i < def.params.size() ? def.params[i] : def.optional[i - def.params.size()];
-        if (p.kind == Param::Kind::Number) callArgs.Number(i);
+        if (p.kind == Param::Kind::Number && callArgs.Number(i) > p.largest)
+            throw UsageError(exportName + ": argument " + std::to_string(i + 1) + " (\"" + args[i] + "\") is more than " +
+                             std::to_string(p.largest));
         if (p.kind == Param::Kind::Signed) callArgs.Signed(i);
     }
+    return def;
+}
+
+Json RunCall(Session& session, const std::string& exportName, const std::vector<std::string>& args) {
+    // Arguments are checked before anything runs.
+    const ExportDef& def = CheckCall(exportName, args);
+    CallArgs callArgs(exportName, args);
     session.TakeLogLines();
     CallResult r;
     def.run(session, callArgs, r);

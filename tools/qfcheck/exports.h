@@ -24,6 +24,7 @@ public:
 struct Param {
     enum class Kind { Text, Number, Signed } kind;
     const char* name;
+    std::uint32_t largest = 0xFFFFFFFF;  // of a number
 };
 
 class CallArgs {
@@ -68,6 +69,9 @@ const std::vector<ExportDef>& Exports();
 Json RunCall(Session& session, const std::string& exportName, const std::vector<std::string>& args);
 // Checks a call without running it.
 const ExportDef& CheckCall(const std::string& exportName, std::size_t argCount);
+// The same, and every argument's value too: a run checks all its calls so
+// that a wrong one stops it before anything runs.
+const ExportDef& CheckCall(const std::string& exportName, const std::vector<std::string>& args);
 
 // Each area registers its exports; `qfcheck exports` lists them in this order.
 void AddFrameExports(std::vector<ExportDef>& exports);

@@ -80,12 +80,9 @@ void AddDeviceExports(std::vector<ExportDef>& e) {
                      r.out["DisksDeviceID"] = std::move(slots);
                  }});
 
-    e.push_back({"EnumeratePCIDevices::GetDevices", {{Kind::Number, "dwCallerBufferSize"}}, {}, false,
-                 [](Session&, const CallArgs& a, CallResult& r) {
+    e.push_back({"EnumeratePCIDevices::GetDevices", {{Kind::Number, "dwCallerBufferSize", kLargestPciBuffer}}, {},
+                 false, [](Session&, const CallArgs& a, CallResult& r) {
                      const std::uint32_t size = a.Number(0);
-                     if (size > kLargestPciBuffer)
-                         throw UsageError("EnumeratePCIDevices::GetDevices: a buffer of at most " +
-                                          std::to_string(kLargestPciBuffer) + " bytes");
                      std::vector<unsigned char> buffer(size, kUnwritten);
                      QF_DWORD required = 0;
                      EnumeratePCIDevices pci;

@@ -5,37 +5,85 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/text.h"
 #include "corvane_helper/smbios_lookups.h"
 #include "installer_tools/log.h"
 
 namespace qfcheck {
+namespace {
+
+constexpr std::uint32_t kMaxPath = 260;
+
+}  // namespace
 
 Session::Session(qf::sim::Machine machine, std::string tempDir)
     : tempDir_(tempDir.empty() ? qf::sim::MakeFreshTempDir() : std::move(tempDir)) {
+    auto sim = std::make_unique<qf::sim::SimPlatform>(std::move(machine), tempDir_);
+    sim_ = sim.get();
+    Install(std::move(sim));
+}
+
+Session::Session(LiveTag) {
+    auto real = qf::platform::MakeDefault();
+    // The libraries put their log where the system's temporary path says.
+    char16_t dir[kMaxPath] = {};
+    const std::uint32_t n = real->GetTempPathW(kMaxPath, dir);
+    if (n == 0 || n >= kMaxPath) throw std::runtime_error("the system reports no temporary directory");
+    tempDir_ = qf::ToUtf8(std::u16string(dir, n));
+    // What the installer does before it asks anything that reads WMI: COM
+    // on this thread (the multithreaded apartment, which the helper library's
+    // own WMI reads need too) and process-wide security that lets WMI
+    // proxies impersonate.
+    if (qf::platform::Failed(real->CoInitializeEx(qf::platform::Platform::kCoinitMultithreaded)))
+        throw std::runtime_error("COM cannot be initialised on this thread");
+    if (qf::platform::Failed(real->CoInitializeSecurity(qf::platform::Platform::kRpcCAuthnLevelDefault,
+                                                        qf::platform::Platform::kRpcCImpLevelImpersonate))) {
+        real->CoUninitialize();
+        throw std::runtime_error("COM security cannot be set for this process");
+    }
+    comInitialized_ = true;
+    Install(std::move(real));
+}
+
+std::unique_ptr<Session> Session::Live() {
+#ifdef _WIN32
+    return std::unique_ptr<Session>(new Session(LiveTag{}));
+#else
+    throw std::runtime_error(
+        "--live needs the Windows build: here the libraries only see simulated machines (use --machine FILE)");
+#endif
+}
+
+void Session::Install(std::unique_ptr<qf::platform::Platform> platform) {
     // The storage the object lives in starts zero-filled; its constructor
     // leaves the slot table as it finds it.
     std::memset(static_cast<void*>(&diskDevices), 0, sizeof diskDevices);
-    std::filesystem::create_directories(tempDir_);
-    auto sim = std::make_unique<qf::sim::SimPlatform>(std::move(machine), tempDir_);
-    sim_ = sim.get();
-    previous_ = qf::platform::SetCurrent(std::move(sim));
+    previous_ = qf::platform::SetCurrent(std::move(platform));
     qf::tools::OpenLog();
     // The helper library loads with an empty table.
     qf::helper::ResetProcessSmbiosTable();
 }
 
+qf::sim::SimPlatform& Session::platform() {
+    if (!sim_) throw std::logic_error("a live session has no simulated platform");
+    return *sim_;
+}
+
 Session::~Session() {
     qf::tools::CloseLog();
     qf::helper::ResetProcessSmbiosTable();
+    if (comInitialized_) qf::platform::Current().CoUninitialize();
     qf::platform::SetCurrent(std::move(previous_));
 }
 
-std::string Session::logPath() const { return (std::filesystem::path(tempDir_) / "Installer-tools.log").string(); }
+std::string Session::logPath() const {
+    return (std::filesystem::u8path(tempDir_) / "Installer-tools.log").u8string();
+}
 
 std::vector<std::string> Session::TakeLogLines() { return ReadNewLines(logPath(), &logOffset_); }
 
 std::vector<std::string> ReadNewLines(const std::string& path, std::size_t* offset) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     if (!in) return {};
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (text.size() < *offset) *offset = 0;  // the file was emptied since
@@ -55,6 +103,8 @@ std::vector<std::string> ReadNewLines(const std::string& path, std::size_t* offs
 }
 
 qf::sim::Machine LoadMachineFile(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw std::runtime_error(path + ": is a folder, not a machine description");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error(path + ": cannot be read");
     std::stringstream text;

@@ -1,8 +1,9 @@
-// One qfcheck run: the simulated machine as the current platform, the
-// libraries "loaded" on it (their logs open), and the objects the installer
-// would keep across calls.
+// One qfcheck run: a machine as the current platform (a simulated one, or
+// the live system in the Windows build), the libraries "loaded" on it (their
+// logs open), and the objects the installer would keep across calls.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,13 +14,21 @@ namespace qfcheck {
 
 class Session {
 public:
-    // `tempDir` empty: a fresh folder under the host's temporary directory.
+    // A simulated machine. `tempDir` empty: a fresh folder under the host's
+    // temporary directory. A folder given is reported as it is: one that does
+    // not exist, or a file, leaves the libraries without their logs, as on Windows.
     Session(qf::sim::Machine machine, std::string tempDir);
+    // The machine qfcheck runs on, through the real system; its temporary
+    // directory is the system's own. Only the Windows build has one: elsewhere
+    // this throws.
+    static std::unique_ptr<Session> Live();
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    qf::sim::SimPlatform& platform() { return *sim_; }
+    bool live() const { return sim_ == nullptr; }
+    // The simulated platform; a live session has none (throws).
+    qf::sim::SimPlatform& platform();
     const std::string& tempDir() const { return tempDir_; }
     std::string logPath() const;
 
@@ -30,10 +39,15 @@ public:
     EnumerateDiskDevices diskDevices;
 
 private:
+    struct LiveTag {};
+    explicit Session(LiveTag);
+    void Install(std::unique_ptr<qf::platform::Platform> platform);
+
     std::string tempDir_;
-    qf::sim::SimPlatform* sim_;
+    qf::sim::SimPlatform* sim_ = nullptr;
     std::unique_ptr<qf::platform::Platform> previous_;
     std::size_t logOffset_ = 0;
+    bool comInitialized_ = false;
 };
 
 // New lines of a text file past `offset` (which moves to its end). Lines end
