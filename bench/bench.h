@@ -25,7 +25,6 @@ struct Comparison {
 };
 
 void AddComparison(Comparison row);
-const std::vector<Comparison>& Comparisons();
 
 // The groups of benchmarks, registered by main before the run.
 void RegisterSmbiosBenchmarks();

@@ -4,12 +4,8 @@
 // JSON file beside the program.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,8 +20,9 @@ std::vector<Comparison>& Rows() {
     return rows;
 }
 
-struct Median {
-    double ns = 0;     // CPU time per iteration
+// What the run gave for one benchmark.
+struct Result {
+    double ns = 0;     // median CPU time per iteration
     double cv = 0;     // coefficient of variation over the repetitions
     std::string error;
 };
@@ -44,7 +41,7 @@ public:
     }
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            Median& m = results_[run.run_name.function_name];
+            Result& m = results_[run.run_name.function_name];
             if (run.error_occurred) {
                 m.error = run.error_message;
                 continue;
@@ -60,13 +57,13 @@ public:
     }
     void Finalize() override { std::fprintf(stderr, "\n"); }
 
-    const std::map<std::string, Median>& results() const { return results_; }
+    const std::map<std::string, Result>& results() const { return results_; }
     int cpus() const { return cpus_; }
     double mhz() const { return mhz_; }
     double load() const { return load_; }
 
 private:
-    std::map<std::string, Median> results_;
+    std::map<std::string, Result> results_;
     int cpus_ = 0;
     double mhz_ = 0;
     double load_ = -1;
@@ -156,7 +153,6 @@ int PrintTable(const TableReporter& reporter) {
 }  // namespace
 
 void AddComparison(Comparison row) { Rows().push_back(std::move(row)); }
-const std::vector<Comparison>& Comparisons() { return Rows(); }
 
 }  // namespace qfbench
 
