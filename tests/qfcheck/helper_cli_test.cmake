@@ -5,27 +5,7 @@ set(work ${CMAKE_CURRENT_BINARY_DIR}/helper-cli)
 file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY "${work}/script folder")
 
-function(run)
-  execute_process(COMMAND ${QFCHECK} ${ARGN} WORKING_DIRECTORY ${work}
-                  RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT code EQUAL 0)
-    message(FATAL_ERROR "qfcheck ${ARGN}: exit ${code}: ${err}")
-  endif()
-  # One JSON object per call, one per line.
-  string(REGEX REPLACE "\n$" "" out "${out}")
-  string(REPLACE "\n" ";" calls "${out}")
-  set(calls "${calls}" PARENT_SCOPE)
-endfunction()
-
-# expect(<call index> <JSON path...> <value>): a member of a call's answer.
-function(expect index)
-  list(GET calls ${index} call)
-  list(POP_BACK ARGN value)
-  string(JSON actual GET "${call}" ${ARGN})
-  if(NOT actual STREQUAL value)
-    message(FATAL_ERROR "call ${index}: ${ARGN} is «${actual}», expected «${value}» in:\n${call}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/calls.cmake)
 
 set(machines ${SOURCE_DIR}/machines)
 
