@@ -18,24 +18,8 @@ using Kind = Param::Kind;
 
 std::string Narrow8(const CallArgs& a, std::size_t i) { return qf::Narrow(a.Text(i)); }
 
-// Files the call opened (created or emptied) that are there now, in the
-// order it opened them.
-std::vector<std::string> FilesOpenedSince(Session& s, std::size_t from) {
-    std::vector<std::string> files;
-    const auto& calls = s.platform().calls();
-    for (std::size_t i = from; i < calls.size(); ++i) {
-        if (calls[i].rfind("OpenFile ", 0) != 0) continue;
-        const std::string path = calls[i].substr(9);
-        std::error_code ec;
-        if (std::filesystem::is_regular_file(qf::sim::SimPlatform::HostPath(qf::FromUtf8(path)), ec) &&
-            std::find(files.begin(), files.end(), path) == files.end())
-            files.push_back(path);
-    }
-    return files;
-}
-
-std::string FileBytes(const std::string& path) {
-    std::ifstream in(qf::sim::SimPlatform::HostPath(qf::FromUtf8(path)), std::ios::binary);
+std::string FileBytes(const Session& s, const std::string& path) {
+    std::ifstream in(std::filesystem::u8path(s.HostPath(path)), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -50,12 +34,11 @@ std::string Hex(const std::string& bytes) {
     return out;
 }
 
-// The boxes shown since `from`: text, caption, flags.
-Json BoxesSince(Session& s, std::size_t from) {
+// The boxes shown since the mark: text, caption, flags.
+Json BoxesSince(const Session& s, const Session::Mark& mark) {
     Json boxes = Json::array();
-    const auto& shown = s.platform().messageBoxes();
-    for (std::size_t i = from; i < shown.size(); ++i)
-        boxes.push_back({{"text", shown[i].text}, {"caption", shown[i].caption}, {"flags", shown[i].type}});
+    for (const Session::ShownBox& box : s.BoxesSince(mark))
+        boxes.push_back({{"text", box.text}, {"caption", box.caption}, {"flags", box.type}});
     return boxes;
 }
 
@@ -63,14 +46,14 @@ Json BoxesSince(Session& s, std::size_t from) {
 
 void AddHelperExports(std::vector<ExportDef>& e) {
     e.push_back({"IsRunningFromNativeWindows", {}, {}, false, [](Session& s, const CallArgs&, CallResult& r) {
-                     const std::size_t before = s.platform().calls().size();
+                     const Session::Mark before = s.Marker();
                      r.result = IsRunningFromNativeWindows();
                      // The log holds this call's lines only: it is emptied at every call.
                      std::vector<std::string> lines;
-                     for (const std::string& f : FilesOpenedSince(s, before)) {
+                     for (const std::string& f : s.FilesOpenedSince(before)) {
                          if (f != "corvanehelper.log") continue;
                          std::size_t offset = 0;
-                         lines = ReadNewLines(qf::sim::SimPlatform::HostPath(qf::FromUtf8(f)), &offset);
+                         lines = ReadNewLines(s.HostPath(f), &offset);
                      }
                      r.more["helperLog"] = lines;
                  }});
@@ -86,20 +69,19 @@ void AddHelperExports(std::vector<ExportDef>& e) {
                  }});
     e.push_back({"DeleteVRA", {{Kind::Signed, "diskNumber"}, {Kind::Text, "scriptFolder"}}, {}, false,
                  [](Session& s, const CallArgs& a, CallResult& r) {
-                     const std::size_t calls = s.platform().calls().size();
-                     const std::size_t boxes = s.platform().messageBoxes().size();
+                     const Session::Mark before = s.Marker();
                      r.result = DeleteVRA(a.Signed(0), Narrow8(a, 1).c_str());
                      // The script as written, line ends included.
-                     const std::vector<std::string> written = FilesOpenedSince(s, calls);
-                     r.out["script"] = written.empty() ? Json() : Json(FileBytes(written.front()));
-                     r.more["messageBoxes"] = BoxesSince(s, boxes);
+                     const std::vector<std::string> written = s.FilesOpenedSince(before);
+                     r.out["script"] = written.empty() ? Json() : Json(FileBytes(s, written.front()));
+                     r.more["messageBoxes"] = BoxesSince(s, before);
                  }});
     e.push_back({"DumpAll", {}, {}, false, [](Session& s, const CallArgs&, CallResult& r) {
-                     const std::size_t before = s.platform().calls().size();
+                     const Session::Mark before = s.Marker();
                      r.result = DumpAll();
                      Json files = Json::array();
-                     for (const std::string& f : FilesOpenedSince(s, before)) {
-                         const std::string bytes = FileBytes(f);
+                     for (const std::string& f : s.FilesOpenedSince(before)) {
+                         const std::string bytes = FileBytes(s, f);
                          files.push_back({{"name", f}, {"bytes", bytes.size()}, {"hex", Hex(bytes)}});
                      }
                      r.out["files"] = std::move(files);

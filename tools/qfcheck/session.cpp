@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,8 +24,9 @@ Session::Session(qf::sim::Machine machine, std::string tempDir)
     Install(std::move(sim));
 }
 
-Session::Session(LiveTag) {
-    auto real = qf::platform::MakeDefault();
+Session::Session(LiveTag, std::unique_ptr<qf::platform::CountingPlatform> real) {
+    if (!real) real = std::make_unique<qf::platform::CountingPlatform>(qf::platform::MakeDefault());
+    live_ = real.get();
     // The libraries put their log where the system's temporary path says.
     char16_t dir[kMaxPath] = {};
     const std::uint32_t n = real->GetTempPathW(kMaxPath, dir);
@@ -45,9 +47,9 @@ Session::Session(LiveTag) {
     Install(std::move(real));
 }
 
-std::unique_ptr<Session> Session::Live() {
+std::unique_ptr<Session> Session::Live(std::unique_ptr<qf::platform::CountingPlatform> system) {
 #ifdef _WIN32
-    return std::unique_ptr<Session>(new Session(LiveTag{}));
+    return std::unique_ptr<Session>(new Session(LiveTag{}, std::move(system)));
 #else
     throw std::runtime_error(
         "--live needs the Windows build: here the libraries only see simulated machines (use --machine FILE)");
@@ -67,6 +69,53 @@ void Session::Install(std::unique_ptr<qf::platform::Platform> platform) {
 qf::sim::SimPlatform& Session::platform() {
     if (!sim_) throw std::logic_error("a live session has no simulated platform");
     return *sim_;
+}
+
+qf::platform::CountingPlatform& Session::system() {
+    if (!live_) throw std::logic_error("a simulated session has no live system");
+    return *live_;
+}
+
+Session::Mark Session::Marker() const {
+    if (sim_) return {sim_->calls().size(), sim_->messageBoxes().size()};
+    return {live_->filesOpened().size(), live_->messageBoxes().size()};
+}
+
+std::vector<std::string> Session::FilesOpenedSince(const Mark& mark) const {
+    std::vector<std::string> opened;
+    if (sim_) {
+        const auto& calls = sim_->calls();
+        for (std::size_t i = mark.files; i < calls.size(); ++i)
+            if (calls[i].rfind("OpenFile ", 0) == 0) opened.push_back(calls[i].substr(9));
+    } else {
+        const auto& files = live_->filesOpened();
+        for (std::size_t i = mark.files; i < files.size(); ++i) opened.push_back(qf::ToUtf8(files[i]));
+    }
+    std::vector<std::string> files;
+    for (const std::string& path : opened) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(std::filesystem::u8path(HostPath(path)), ec) &&
+            std::find(files.begin(), files.end(), path) == files.end())
+            files.push_back(path);
+    }
+    return files;
+}
+
+std::string Session::HostPath(const std::string& path) const {
+    return sim_ ? qf::sim::SimPlatform::HostPath(qf::FromUtf8(path)) : path;
+}
+
+std::vector<Session::ShownBox> Session::BoxesSince(const Mark& mark) const {
+    std::vector<ShownBox> boxes;
+    const auto copy = [&](const auto& shown) {
+        for (std::size_t i = mark.boxes; i < shown.size(); ++i)
+            boxes.push_back({shown[i].text, shown[i].caption, shown[i].type});
+    };
+    if (sim_)
+        copy(sim_->messageBoxes());
+    else
+        copy(live_->messageBoxes());
+    return boxes;
 }
 
 Session::~Session() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "QuillFrameInstallerTools.h"
+#include "platform/counting_platform.h"
 #include "platform/sim/sim_platform.h"
 
 namespace qfcheck {
@@ -20,8 +21,9 @@ public:
     Session(qf::sim::Machine machine, std::string tempDir);
     // The machine qfcheck runs on, through the real system; its temporary
     // directory is the system's own. Only the Windows build has one: elsewhere
-    // this throws.
-    static std::unique_ptr<Session> Live();
+    // this throws. The system is watched through a counting platform (one
+    // that passes everything on unless `system` is given otherwise).
+    static std::unique_ptr<Session> Live(std::unique_ptr<qf::platform::CountingPlatform> system = nullptr);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -29,6 +31,26 @@ public:
     bool live() const { return sim_ == nullptr; }
     // The simulated platform; a live session has none (throws).
     qf::sim::SimPlatform& platform();
+    // The live system as the libraries see it; a simulated session has none (throws).
+    qf::platform::CountingPlatform& system();
+
+    // What a call did besides answering: the files the libraries opened for
+    // their output and the message boxes they showed. Take a mark before the
+    // call; the lists hold what came after it.
+    struct Mark {
+        std::size_t files = 0, boxes = 0;
+    };
+    Mark Marker() const;
+    // The paths as the libraries wrote them, of the files that exist now,
+    // each once, in the order they were first opened.
+    std::vector<std::string> FilesOpenedSince(const Mark& mark) const;
+    // Where such a path lies on this host.
+    std::string HostPath(const std::string& path) const;
+    struct ShownBox {
+        std::string text, caption;
+        std::uint32_t type = 0;
+    };
+    std::vector<ShownBox> BoxesSince(const Mark& mark) const;
     const std::string& tempDir() const { return tempDir_; }
     std::string logPath() const;
 
@@ -40,11 +62,12 @@ public:
 
 private:
     struct LiveTag {};
-    explicit Session(LiveTag);
+    Session(LiveTag, std::unique_ptr<qf::platform::CountingPlatform> system);
     void Install(std::unique_ptr<qf::platform::Platform> platform);
 
     std::string tempDir_;
     qf::sim::SimPlatform* sim_ = nullptr;
+    qf::platform::CountingPlatform* live_ = nullptr;
     std::unique_ptr<qf::platform::Platform> previous_;
     std::size_t logOffset_ = 0;
     bool comInitialized_ = false;
