@@ -17,16 +17,22 @@ constexpr std::uint32_t kMaxPath = 260;
 
 }  // namespace
 
-Session::Session(qf::sim::Machine machine, std::string tempDir)
+Session::Session(qf::sim::Machine machine, std::string tempDir, bool counted)
     : tempDir_(tempDir.empty() ? qf::sim::MakeFreshTempDir() : std::move(tempDir)) {
     auto sim = std::make_unique<qf::sim::SimPlatform>(std::move(machine), tempDir_);
     sim_ = sim.get();
-    Install(std::move(sim));
+    if (!counted) {
+        Install(std::move(sim));
+        return;
+    }
+    auto counting = std::make_unique<qf::platform::CountingPlatform>(std::move(sim));
+    counted_ = counting.get();
+    Install(std::move(counting));
 }
 
 Session::Session(LiveTag, std::unique_ptr<qf::platform::CountingPlatform> real) {
     if (!real) real = std::make_unique<qf::platform::CountingPlatform>(qf::platform::MakeDefault());
-    live_ = real.get();
+    counted_ = real.get();
     // The libraries put their log where the system's temporary path says.
     char16_t dir[kMaxPath] = {};
     const std::uint32_t n = real->GetTempPathW(kMaxPath, dir);
@@ -71,14 +77,14 @@ qf::sim::SimPlatform& Session::platform() {
     return *sim_;
 }
 
-qf::platform::CountingPlatform& Session::system() {
-    if (!live_) throw std::logic_error("a simulated session has no live system");
-    return *live_;
+qf::platform::CountingPlatform& Session::counted() {
+    if (!counted_) throw std::logic_error("this session does not count what the libraries take");
+    return *counted_;
 }
 
 Session::Mark Session::Marker() const {
     if (sim_) return {sim_->calls().size(), sim_->messageBoxes().size()};
-    return {live_->filesOpened().size(), live_->messageBoxes().size()};
+    return {counted_->filesOpened().size(), counted_->messageBoxes().size()};
 }
 
 std::vector<std::string> Session::FilesOpenedSince(const Mark& mark) const {
@@ -88,7 +94,7 @@ std::vector<std::string> Session::FilesOpenedSince(const Mark& mark) const {
         for (std::size_t i = mark.files; i < calls.size(); ++i)
             if (calls[i].rfind("OpenFile ", 0) == 0) opened.push_back(calls[i].substr(9));
     } else {
-        const auto& files = live_->filesOpened();
+        const auto& files = counted_->filesOpened();
         for (std::size_t i = mark.files; i < files.size(); ++i) opened.push_back(qf::ToUtf8(files[i]));
     }
     std::vector<std::string> files;
@@ -114,7 +120,7 @@ std::vector<Session::ShownBox> Session::BoxesSince(const Mark& mark) const {
     if (sim_)
         copy(sim_->messageBoxes());
     else
-        copy(live_->messageBoxes());
+        copy(counted_->messageBoxes());
     return boxes;
 }
 

@@ -18,7 +18,9 @@ public:
     // A simulated machine. `tempDir` empty: a fresh folder under the host's
     // temporary directory. A folder given is reported as it is: one that does
     // not exist, or a file, leaves the libraries without their logs, as on Windows.
-    Session(qf::sim::Machine machine, std::string tempDir);
+    // `counted`: the libraries talk to the machine through a counting
+    // platform, as they do in a live session.
+    Session(qf::sim::Machine machine, std::string tempDir, bool counted = false);
     // The machine qfcheck runs on, through the real system; its temporary
     // directory is the system's own. Only the Windows build has one: elsewhere
     // this throws. The system is watched through a counting platform (one
@@ -31,8 +33,9 @@ public:
     bool live() const { return sim_ == nullptr; }
     // The simulated platform; a live session has none (throws).
     qf::sim::SimPlatform& platform();
-    // The live system as the libraries see it; a simulated session has none (throws).
-    qf::platform::CountingPlatform& system();
+    // The counting platform between the libraries and the machine: a live
+    // session's, or a simulated one's made `counted`; otherwise throws.
+    qf::platform::CountingPlatform& counted();
 
     // What a call did besides answering: the files the libraries opened for
     // their output and the message boxes they showed. Take a mark before the
@@ -67,7 +70,7 @@ private:
 
     std::string tempDir_;
     qf::sim::SimPlatform* sim_ = nullptr;
-    qf::platform::CountingPlatform* live_ = nullptr;
+    qf::platform::CountingPlatform* counted_ = nullptr;
     std::unique_ptr<qf::platform::Platform> previous_;
     std::size_t logOffset_ = 0;
     bool comInitialized_ = false;
