@@ -37,11 +37,11 @@ public:
 
     // The paths the libraries opened their own files with, in order.
     const std::vector<std::u16string>& filesOpened() const { return filesOpened_; }
-    struct MessageBox {
+    struct ShownBox {
         std::string text, caption;
         std::uint32_t type = 0;
     };
-    const std::vector<MessageBox>& messageBoxes() const { return messageBoxes_; }
+    const std::vector<ShownBox>& messageBoxes() const { return messageBoxes_; }
     // Programs asked to start: application name, then the command line.
     const std::vector<std::pair<std::string, std::string>>& processesStarted() const { return processesStarted_; }
 
@@ -81,7 +81,7 @@ private:
     std::uint32_t comInitializations_ = 0;
     std::vector<std::string> strays_;
     std::vector<std::u16string> filesOpened_;
-    std::vector<MessageBox> messageBoxes_;
+    std::vector<ShownBox> messageBoxes_;
     std::vector<std::pair<std::string, std::string>> processesStarted_;
     // A held-back start leaves ERROR_ACCESS_DENIED for GetLastError until
     // the next call this platform watches.
