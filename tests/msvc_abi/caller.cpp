@@ -97,6 +97,50 @@ extern "C" void Start() {
     auto helperConstruct = reinterpret_cast<Constructor>(GetProcAddress(helper, "??0CCorvaneHelper@@QAE@XZ"));
     Check(17, helperConstruct && helperConstruct(helperStorage) == helperStorage,
           "CCorvaneHelper's constructor hands back this");
+
+    // Every class's constructor, assignment and destructor, by the names the
+    // installer links against.
+    struct Special {
+        void* dll;
+        const char *constructor, *assignment, *destructor;  // no destructor: none is exported
+        unsigned size;
+    };
+#define QF_SPECIAL(dll, C) \
+    {dll, "??0" #C "@@QAE@XZ", "??4" #C "@@QAEAAV0@ABV0@@Z", "??1" #C "@@QAE@XZ", sizeof(C)}
+    const Special classes[] = {
+        {dll, "??0CQuillFrameInstallerTools@@QAE@XZ", "??4CQuillFrameInstallerTools@@QAEAAV0@ABV0@@Z", nullptr, 1},
+        QF_SPECIAL(dll, CWMIProperty), QF_SPECIAL(dll, MBR), QF_SPECIAL(dll, ProcessorVT),
+        QF_SPECIAL(dll, DriveInterface), QF_SPECIAL(dll, QuillFrameInstalled), QF_SPECIAL(dll, QuillFrameRunning),
+        QF_SPECIAL(dll, RequiredMemory), QF_SPECIAL(dll, VTEnabled), QF_SPECIAL(dll, VistaRequirements),
+        QF_SPECIAL(dll, CBitlocker), QF_SPECIAL(dll, CPUProperties), QF_SPECIAL(dll, CheckNotAlreadyVirtualized),
+        QF_SPECIAL(dll, EnumeratePCIDevices), QF_SPECIAL(dll, DriveFreeSpace), QF_SPECIAL(dll, EnumerateDiskDevices),
+        {helper, "??0CCorvaneHelper@@QAE@XZ", "??4CCorvaneHelper@@QAEAAV0@ABV0@@Z", nullptr, 1},
+    };
+#undef QF_SPECIAL
+    typedef void(__thiscall * Destructor)(void*);
+    bool allConstructed = true, allAssigned = true, allDestroyed = true;
+    for (const Special& c : classes) {
+        alignas(8) static unsigned char first[16384], second[16384];
+        if (c.size > sizeof first) {
+            Say("     too large for the test's storage: "), Say(c.constructor), Say("\r\n");
+            allConstructed = false;
+            continue;
+        }
+        auto construct = reinterpret_cast<Constructor>(GetProcAddress(c.dll, c.constructor));
+        auto assign = reinterpret_cast<Assignment>(GetProcAddress(c.dll, c.assignment));
+        const bool constructed = construct && construct(first) == first && construct(second) == second;
+        const bool assigned = assign && assign(second, first) == second;
+        auto destroy = reinterpret_cast<Destructor>(c.destructor ? GetProcAddress(c.dll, c.destructor) : nullptr);
+        if (destroy) destroy(first), destroy(second);
+        const bool destroyed = !c.destructor || destroy;
+        if (!constructed || !assigned || !destroyed) Say("     at "), Say(c.constructor), Say("\r\n");
+        allConstructed = allConstructed && constructed;
+        allAssigned = allAssigned && assigned;
+        allDestroyed = allDestroyed && destroyed;
+    }
+    Check(18, allConstructed, "every class's constructor hands back this");
+    Check(19, allAssigned, "every class's assignment hands back this");
+    Check(20, allDestroyed, "every exported destructor is there, and returns");
     ExitProcess(static_cast<unsigned>(failed));
 }
 
